@@ -1,0 +1,69 @@
+#include "bridge_model.h"
+
+namespace ksim {
+
+namespace {
+
+constexpr uint16_t STROBE = 0x10;
+
+// The function whose code equals the value written in every bit but the
+// strobe; 0 for none.
+uint16_t code_of(uint16_t value) {
+  static const uint16_t codes[] = {0x9F, 0x8C, 0x93, 0x97, 0x91, 0x92, 0x95, 0x14, 0x90, 0x10};
+  for (uint16_t code : codes)
+    if ((code & ~STROBE) == (value & ~STROBE)) return code;
+  return 0;
+}
+
+void run_code(bridge_model *bridge, recorder *rec, uint16_t value) {
+  flash_model &flash = bridge->flash;
+  const uint16_t code = code_of(value);
+  const bool enabled = bridge->stage == interface_stage::enabled;
+  switch (code) {
+  case 0x9F:  // interface reset; holds the Flash in reset
+    bridge->counter = 0;
+    bridge->stage = interface_stage::reset;
+    flash_reset(&flash);
+    break;
+  case 0x8C:  // Flash out of reset
+    if (bridge->stage == interface_stage::reset) bridge->stage = interface_stage::out_of_reset;
+    break;
+  case 0x93:  // interface enabled
+    if (bridge->stage == interface_stage::out_of_reset) bridge->stage = interface_stage::enabled;
+    break;
+  case 0x97: bridge->counter = 0; break;
+  case 0x91: ++bridge->counter; break;
+  case 0x92: bridge->counter = (bridge->counter / flash.blockSize + 1) * flash.blockSize; break;
+  case 0x95:  // read cycle
+    bridge->dataPresented = enabled ? flash_read(&flash, bridge->counter) : 0xFF;
+    break;
+  case 0x14:  // write cycle
+    if (enabled) flash_write(&flash, bridge->counter, static_cast<uint8_t>(bridge->dataWritten & 0xFF));
+    break;
+  case 0x90:
+  case 0x10: break;
+  default:
+    ++rec->badPulses;
+    trace_line(rec, "bad %x", static_cast<unsigned>(value | STROBE));
+    return;
+  }
+  ++rec->pulses[code];
+}
+
+}  // namespace
+
+void bridge_write(bridge_model *bridge, recorder *rec, uint32_t reg, uint16_t value) {
+  if (reg == REG_FLASH_DATA) {
+    bridge->dataWritten = value;
+    return;
+  }
+  const bool falling = (bridge->ctrl & STROBE) != 0 && (value & STROBE) == 0;
+  bridge->ctrl = value;
+  if (falling) run_code(bridge, rec, value);
+}
+
+uint16_t bridge_read(const bridge_model &bridge, uint32_t reg) {
+  return reg == REG_FLASH_DATA ? bridge.dataPresented : bridge.ctrl;
+}
+
+}  // namespace ksim

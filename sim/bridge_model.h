@@ -1,0 +1,31 @@
+// The bridge's Flash interface: a control register whose bit 4 is an
+// active-low strobe, a data register, and an address counter.
+#pragma once
+
+#include <cstdint>
+
+#include "flash_model.h"
+#include "recorder.h"
+
+namespace ksim {
+
+constexpr uint32_t REG_FLASH_DATA = 0x1C;
+constexpr uint32_t REG_FLASH_CTRL = 0x1E;
+
+// How far the 0x9F, 0x8C, 0x93 enabling sequence has come since open.
+enum class interface_stage { disabled, reset, out_of_reset, enabled };
+
+struct bridge_model {
+  uint16_t ctrl = 0;
+  uint16_t dataWritten = 0;
+  uint16_t dataPresented = 0x00FF;
+  interface_stage stage = interface_stage::disabled;
+  uint32_t counter = 0;
+  flash_model flash;
+};
+
+// reg is REG_FLASH_DATA or REG_FLASH_CTRL.
+void bridge_write(bridge_model *bridge, recorder *rec, uint32_t reg, uint16_t value);
+uint16_t bridge_read(const bridge_model &bridge, uint32_t reg);
+
+}  // namespace ksim

@@ -1,0 +1,237 @@
+#include "card_config.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace ksim {
+
+const char *const call_kind_names[CALL_KINDS] = {"open",  "card_info", "space_info", "clock",
+                                                 "read",  "write",     "close"};
+
+namespace {
+
+constexpr uint64_t MAX_FLASH_BYTES = 256ull << 20;
+constexpr uint32_t MIN_MAPPED_SIZE = 0x2000;
+
+std::string trim(const std::string &text) {
+  const char *blanks = " \t\r\n\v\f";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return std::string();
+  size_t last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
+bool parse_number(const std::string &text, uint32_t *out) {
+  if (text.empty()) return false;
+  int base = 10;
+  size_t at = 0;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    at = 2;
+  }
+  uint64_t value = 0;
+  for (; at < text.size(); ++at) {
+    char c = text[at];
+    int digit = c >= '0' && c <= '9'   ? c - '0'
+                : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                       : 99;
+    if (digit >= base) return false;
+    value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    if (value > 0xFFFFFFFFull) return false;
+  }
+  *out = static_cast<uint32_t>(value);
+  return true;
+}
+
+std::vector<std::string> split_list(const std::string &text) {
+  std::vector<std::string> items;
+  if (text.empty() || text == "none") return items;
+  std::stringstream stream(text);
+  std::string item;
+  while (std::getline(stream, item, ',')) items.push_back(trim(item));
+  return items;
+}
+
+bool parse_fail_rule(const std::string &item, fail_rule *rule) {
+  std::string name = item;
+  rule->nth = 0;
+  size_t colon = item.find(':');
+  if (colon != std::string::npos) {
+    name = trim(item.substr(0, colon));
+    if (!parse_number(trim(item.substr(colon + 1)), &rule->nth) || rule->nth == 0) return false;
+  }
+  for (int kind = 0; kind < CALL_CLOSE; ++kind) {
+    if (name == call_kind_names[kind]) {
+      rule->call = static_cast<call_kind>(kind);
+      return true;
+    }
+  }
+  return false;
+}
+
+struct key_parser {
+  const char *key;
+  bool (*parse)(const std::string &value, card_config *card);
+};
+
+#define NUMBER_KEY(name, field) \
+  {name, [](const std::string &v, card_config *c) { return parse_number(v, &c->field); }}
+#define TEXT_KEY(name, field)                               \
+  {name, [](const std::string &v, card_config *c) {         \
+     c->field = v == "none" ? std::string() : v;            \
+     return true;                                           \
+   }}
+
+const key_parser key_parsers[] = {
+    NUMBER_KEY("id", id),
+    NUMBER_KEY("board_type", boardType),
+    {"logic_revision",
+     [](const std::string &v, card_config *c) {
+       return parse_number(v, &c->logicRevision) && c->logicRevision <= 0xFF;
+     }},
+    NUMBER_KEY("build_time", buildTime),
+    NUMBER_KEY("build_date", buildDate),
+    NUMBER_KEY("local_base", localBase),
+    NUMBER_KEY("local_size", localSize),
+    {"window",
+     [](const std::string &v, card_config *c) {
+       if (v == "none") c->window = window_kind::none;
+       else if (v == "full") c->window = window_kind::full;
+       else if (v == "short") c->window = window_kind::short_;
+       else return false;
+       return true;
+     }},
+    {"flash_vendor",
+     [](const std::string &v, card_config *c) { return parse_number(v, &c->flashVendor) && c->flashVendor <= 0xFF; }},
+    {"flash_device",
+     [](const std::string &v, card_config *c) { return parse_number(v, &c->flashDevice) && c->flashDevice <= 0xFF; }},
+    {"flash_lock",
+     [](const std::string &v, card_config *c) { return parse_number(v, &c->flashLock) && c->flashLock <= 1; }},
+    NUMBER_KEY("flash_blocks", flashBlocks),
+    NUMBER_KEY("flash_block_size", flashBlockSize),
+    TEXT_KEY("flash_image", flashImage),
+    NUMBER_KEY("busy_reads", busyReads),
+    {"stuck",
+     [](const std::string &v, card_config *c) {
+       if (v == "none") c->stuck = stuck_kind::none;
+       else if (v == "erase") c->stuck = stuck_kind::erase;
+       else if (v == "program") c->stuck = stuck_kind::program;
+       else return false;
+       return true;
+     }},
+    {"weak",
+     [](const std::string &v, card_config *c) {
+       c->weak.clear();
+       for (const std::string &item : split_list(v)) {
+         uint32_t address = 0;
+         if (!parse_number(item, &address)) return false;
+         c->weak.push_back(address);
+       }
+       std::sort(c->weak.begin(), c->weak.end());
+       return true;
+     }},
+    {"fail",
+     [](const std::string &v, card_config *c) {
+       c->fail.clear();
+       for (const std::string &item : split_list(v)) {
+         fail_rule rule{};
+         if (!parse_fail_rule(item, &rule)) return false;
+         c->fail.push_back(rule);
+       }
+       return true;
+     }},
+    TEXT_KEY("trace", trace),
+    TEXT_KEY("stats", stats),
+};
+
+// What the model cannot represent, named by the key at fault.
+const char *check_card(const card_config &card) {
+  if (card.flashBlocks == 0 ||
+      static_cast<uint64_t>(card.flashBlocks) * card.flashBlockSize > MAX_FLASH_BYTES)
+    return "flash_blocks";
+  if (card.flashBlockSize == 0) return "flash_block_size";
+  if (card.window != window_kind::none &&
+      (card.localSize < MIN_MAPPED_SIZE || card.localSize % 0x1000 != 0))
+    return "local_size";
+  return nullptr;
+}
+
+}  // namespace
+
+bool parse_card_text(const std::string &text, const std::string &fileName,
+                     std::vector<card_config> *cards, std::string *error) {
+  std::vector<card_config> parsed;
+  std::vector<int> sectionLines;
+  std::istringstream stream(text);
+  std::string line;
+  int number = 0;
+  const std::string where = "card file " + fileName + " line ";
+  while (std::getline(stream, line)) {
+    ++number;
+    size_t hash = line.find('#');
+    if (hash != std::string::npos) line.erase(hash);
+    line = trim(line);
+    if (line.empty()) continue;
+    if (line[0] == '[') {
+      if (line != "[card]") {
+        *error = where + std::to_string(number) + ": unknown section '" + line + "'";
+        return false;
+      }
+      parsed.emplace_back();
+      sectionLines.push_back(number);
+      continue;
+    }
+    size_t equals = line.find('=');
+    std::string key = trim(line.substr(0, equals));
+    if (equals == std::string::npos) {
+      *error = where + std::to_string(number) + ": expected 'key = value', not '" + line + "'";
+      return false;
+    }
+    std::string value = trim(line.substr(equals + 1));
+    const key_parser *parser = nullptr;
+    for (const key_parser &candidate : key_parsers)
+      if (key == candidate.key) parser = &candidate;
+    if (parser == nullptr) {
+      *error = where + std::to_string(number) + ": unknown key '" + key + "'";
+      return false;
+    }
+    if (parsed.empty()) {
+      *error = where + std::to_string(number) + ": key '" + key + "' outside a [card] section";
+      return false;
+    }
+    if (!parser->parse(value, &parsed.back())) {
+      *error = where + std::to_string(number) + ": bad value for key '" + key + "': '" + value + "'";
+      return false;
+    }
+  }
+  for (size_t k = 0; k < parsed.size(); ++k) {
+    if (const char *key = check_card(parsed[k])) {
+      *error = where + std::to_string(sectionLines[k]) + ": card cannot be simulated, check key '" +
+               key + "'";
+      return false;
+    }
+  }
+  *cards = std::move(parsed);
+  return true;
+}
+
+bool load_cards(std::vector<card_config> *cards, std::string *error) {
+  const char *fileName = std::getenv("KORVAN_SIM");
+  if (fileName == nullptr) {
+    cards->assign(1, card_config());
+    return true;
+  }
+  std::ifstream file(fileName, std::ios::binary);
+  std::ostringstream text;
+  if (file) text << file.rdbuf();
+  if (!file || file.bad()) {
+    *error = std::string("card file ") + fileName + " cannot be read";
+    return false;
+  }
+  return parse_card_text(text.str(), fileName, cards, error);
+}
+
+}  // namespace ksim

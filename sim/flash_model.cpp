@@ -1,0 +1,132 @@
+#include "flash_model.h"
+
+#include <algorithm>
+
+namespace ksim {
+
+namespace {
+
+constexpr uint8_t CMD_READ_ARRAY = 0xFF;
+constexpr uint8_t CMD_READ_IDENTIFIER = 0x90;
+constexpr uint8_t CMD_READ_STATUS = 0x70;
+constexpr uint8_t CMD_CLEAR_STATUS = 0x50;
+constexpr uint8_t CMD_BLOCK_ERASE = 0x20;
+constexpr uint8_t CMD_ERASE_CONFIRM = 0xD0;
+constexpr uint8_t CMD_PROGRAM = 0x40;
+constexpr uint8_t CMD_PROGRAM_ALT = 0x10;
+
+bool is_weak(const flash_model &flash, uint32_t address) {
+  return std::binary_search(flash.weak.begin(), flash.weak.end(), address);
+}
+
+// The operation has started: reads give the status, busy for a while.
+void start_operation(flash_model *flash, stuck_kind kind) {
+  flash->mode = flash_mode::read_status;
+  flash->busyLeft = flash->busyReads;
+  flash->busyForever = flash->stuck == kind;
+}
+
+void erase_block(flash_model *flash, uint32_t address) {
+  if (address >= flash->cells.size()) {
+    flash->errorBits |= SR_ERASE_ERROR;
+  } else if (flash->lock != 0) {
+    flash->errorBits |= SR_ERASE_ERROR | SR_LOCKED;
+  } else {
+    const size_t start = address / flash->blockSize * static_cast<size_t>(flash->blockSize);
+    const size_t end = std::min(flash->cells.size(), start + flash->blockSize);
+    std::fill(flash->cells.begin() + static_cast<std::ptrdiff_t>(start),
+              flash->cells.begin() + static_cast<std::ptrdiff_t>(end), 0xFF);
+    ++flash->blocksErased;
+  }
+  start_operation(flash, stuck_kind::erase);
+}
+
+void program_byte(flash_model *flash, uint32_t address, uint8_t byte) {
+  if (address >= flash->cells.size()) {
+    flash->errorBits |= SR_PROGRAM_ERROR;
+  } else if (flash->lock != 0) {
+    flash->errorBits |= SR_PROGRAM_ERROR | SR_LOCKED;
+  } else if (!is_weak(*flash, address)) {
+    flash->cells[address] &= byte;  // programming can only clear bits
+    ++flash->bytesProgrammed;
+  }
+  start_operation(flash, stuck_kind::program);
+}
+
+}  // namespace
+
+void flash_init(flash_model *flash, const card_config &card) {
+  flash->cells.assign(static_cast<size_t>(card.flashBlocks) * card.flashBlockSize, 0x00);
+  flash->blockSize = card.flashBlockSize;
+  flash->vendor = static_cast<uint8_t>(card.flashVendor);
+  flash->device = static_cast<uint8_t>(card.flashDevice);
+  flash->lock = static_cast<uint8_t>(card.flashLock);
+  flash->busyReads = card.busyReads;
+  flash->stuck = card.stuck;
+  flash->weak = card.weak;
+  flash_reset(flash);
+}
+
+void flash_reset(flash_model *flash) {
+  flash->mode = flash_mode::read_array;
+  flash->pending = flash_pending::none;
+  flash->errorBits = 0;
+  flash->busyLeft = 0;
+  flash->busyForever = false;
+}
+
+void flash_write(flash_model *flash, uint32_t address, uint8_t byte) {
+  const flash_pending pending = flash->pending;
+  flash->pending = flash_pending::none;
+  if (pending == flash_pending::program_setup) {
+    program_byte(flash, address, byte);
+    return;
+  }
+  if (pending == flash_pending::erase_setup) {
+    if (byte == CMD_ERASE_CONFIRM) {
+      erase_block(flash, address);
+    } else {
+      flash->errorBits |= SR_ERASE_ERROR | SR_PROGRAM_ERROR;  // command sequence error
+      flash->mode = flash_mode::read_status;
+    }
+    return;
+  }
+  switch (byte) {
+  case CMD_READ_ARRAY: flash->mode = flash_mode::read_array; break;
+  case CMD_READ_IDENTIFIER: flash->mode = flash_mode::read_identifier; break;
+  case CMD_READ_STATUS: flash->mode = flash_mode::read_status; break;
+  case CMD_CLEAR_STATUS: flash->errorBits = 0; break;
+  case CMD_BLOCK_ERASE:
+    flash->pending = flash_pending::erase_setup;
+    flash->mode = flash_mode::read_status;
+    break;
+  case CMD_PROGRAM:
+  case CMD_PROGRAM_ALT:
+    flash->pending = flash_pending::program_setup;
+    flash->mode = flash_mode::read_status;
+    break;
+  default: flash->mode = flash_mode::read_array; break;  // unknown: the safe mode
+  }
+}
+
+uint8_t flash_read(flash_model *flash, uint32_t address) {
+  switch (flash->mode) {
+  case flash_mode::read_array:
+    return address < flash->cells.size() ? flash->cells[address] : 0xFF;
+  case flash_mode::read_identifier:
+    if (address == 0) return flash->vendor;
+    if (address == 2) return flash->device;
+    if (address == 4) return flash->lock;
+    return 0x00;
+  case flash_mode::read_status:
+    if (flash->busyForever) return flash->errorBits;
+    if (flash->busyLeft > 0) {
+      --flash->busyLeft;
+      return flash->errorBits;
+    }
+    return SR_READY | flash->errorBits;
+  }
+  return 0xFF;
+}
+
+}  // namespace ksim

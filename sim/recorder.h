@@ -1,0 +1,37 @@
+// What the simulated card saw: the trace file and the counts for `stats`.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "card_config.h"
+
+namespace ksim {
+
+enum access_path { PATH_LIB, PATH_MAP, PATHS };
+
+struct recorder {
+  FILE *trace = nullptr;
+  uint64_t calls[CALL_KINDS] = {};
+  uint64_t reads[PATHS] = {};
+  uint64_t writes[PATHS] = {};
+  uint64_t pulses[256] = {};  // by control code, bit 4 set
+  uint64_t badPulses = 0;
+};
+
+// One trace line, when tracing; the line end is added.
+void trace_line(recorder *rec, const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+// A register access that reached the bridge.
+void record_access(recorder *rec, bool write, access_path path, uint32_t address, uint32_t value);
+
+// Writes the counts, one `name value` a line; false when the file cannot be written.
+bool write_stats(const recorder &rec, const std::string &fileName, uint64_t bytesProgrammed,
+                 uint64_t blocksErased);
+
+}  // namespace ksim

@@ -1,0 +1,65 @@
+// Space 1 as a mapped window: the register accesses made through it reach
+// the bridge as library accesses do.
+#include <cstring>
+
+#include "sim_card.h"
+
+namespace ksim {
+
+namespace {
+
+constexpr uint32_t PERINEL = 8;
+constexpr uint32_t BLOCK_FROM_END = 0x400000;
+constexpr uint32_t SHORT_BY = 0x1000;
+
+bool register_at(const sim_card &card, uint32_t offset, uint32_t *reg) {
+  if (!card.hasBlock || offset < card.blockOffset) return false;
+  const uint32_t inBlock = offset - card.blockOffset;
+  if (inBlock != REG_FLASH_DATA && inBlock != REG_FLASH_CTRL) return false;
+  *reg = inBlock;
+  return true;
+}
+
+void present(uint8_t *at, uint16_t value) { std::memcpy(at, &value, sizeof value); }
+
+void before_load(void *context, uint8_t *base, uint32_t offset) {
+  auto *card = static_cast<sim_card *>(context);
+  uint8_t *block = base + card->blockOffset;
+  present(block + REG_FLASH_DATA, bridge_read(card->bridge, REG_FLASH_DATA));
+  present(block + REG_FLASH_CTRL, bridge_read(card->bridge, REG_FLASH_CTRL));
+  uint32_t reg = 0;
+  if (register_at(*card, offset, &reg))
+    record_access(&card->rec, false, PATH_MAP, card->blockAddress + reg, bridge_read(card->bridge, reg));
+}
+
+void after_store(void *context, uint8_t *base, uint32_t offset) {
+  auto *card = static_cast<sim_card *>(context);
+  uint32_t reg = 0;
+  if (!register_at(*card, offset, &reg)) return;
+  uint16_t value = 0;
+  std::memcpy(&value, base + offset, sizeof value);
+  record_access(&card->rec, true, PATH_MAP, card->blockAddress + reg, value);
+  bridge_write(&card->bridge, &card->rec, reg, value);
+}
+
+}  // namespace
+
+void locate_block(sim_card *card) {
+  const card_config &config = card->config;
+  card->hasBlock = config.boardType != PERINEL || config.localSize >= BLOCK_FROM_END;
+  card->blockOffset = config.boardType == PERINEL && card->hasBlock ? config.localSize - BLOCK_FROM_END : 0;
+  card->blockAddress = config.localBase + card->blockOffset;
+}
+
+bool open_window(sim_card *card) {
+  const card_config &config = card->config;
+  if (config.window == window_kind::none) return true;
+  card->virtualSize = config.window == window_kind::full ? config.localSize : config.localSize - SHORT_BY;
+  // The whole register pair must lie in the window for its page to be watched.
+  const bool watched = card->hasBlock && uint64_t{card->blockOffset} + REG_FLASH_CTRL + 2 <= card->virtualSize;
+  const window_client client{card, before_load, after_store};
+  card->window = window_open(card->virtualSize, watched ? card->blockOffset + REG_FLASH_DATA : UINT32_MAX, client);
+  return card->window != nullptr;
+}
+
+}  // namespace ksim

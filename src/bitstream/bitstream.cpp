@@ -1,0 +1,180 @@
+#include "bitstream.h"
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace {
+
+enum class walk_step { FIRST, KEY, DONE };
+
+struct header_walk {
+  uint8_t window[BIT_HEADER_WINDOW];
+  uint32_t cursor = 0;
+  uint32_t available = 0;
+  uint64_t position = 0;
+  uint64_t pendingSkip = 0;
+  walk_step step = walk_step::FIRST;
+  bool refill = true;
+};
+
+uint32_t be16(const uint8_t *p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
+
+void consume(header_walk &w, uint32_t count) {
+  w.cursor += count;
+  w.available -= count;
+  w.position += count;
+}
+
+// Moves the unconsumed bytes to the front of the window and reads behind them.
+bool refill_window(header_walk &w, FILE *file, uint64_t fileSize) {
+  std::memmove(w.window, w.window + w.cursor, w.available);
+  uint64_t wanted = BIT_HEADER_WINDOW - w.available;
+  if (fileSize < wanted) wanted = fileSize;
+  size_t got = wanted == 0 ? 0 : std::fread(w.window + w.available, 1, static_cast<size_t>(wanted), file);
+  if (got == 0) return false;
+  w.cursor = 0;
+  w.available += static_cast<uint32_t>(got);
+  return true;
+}
+
+// The part name record: compared, lower-cased, with the bridge device.
+bool is_bridge_device(const uint8_t *name, uint32_t length) {
+  char text[32] = {0};
+  for (uint32_t k = 0; k < length && name[k] != 0; ++k) {
+    char c = static_cast<char>(name[k]);
+    text[k] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  text[length] = '\0';
+  return std::strcmp(text, BIT_DEVICE_NAME) == 0;
+}
+
+constexpr uint8_t reversed(uint8_t b) {
+  uint8_t r = 0;
+  for (int bit = 0; bit < 8; ++bit) {
+    r = static_cast<uint8_t>(r << 1 | (b & 1));
+    b = static_cast<uint8_t>(b >> 1);
+  }
+  return r;
+}
+
+constexpr std::array<uint8_t, 256> make_reverse_table() {
+  std::array<uint8_t, 256> table{};
+  for (unsigned b = 0; b < 256; ++b) table[b] = reversed(static_cast<uint8_t>(b));
+  return table;
+}
+
+constexpr std::array<uint8_t, 256> REVERSED = make_reverse_table();
+static_assert(REVERSED[0x01] == 0x80 && REVERSED[0x12] == 0x48 && REVERSED[0xC0] == 0x03,
+              "bit 0 becomes bit 7");
+
+}  // namespace
+
+void reverse_bits(uint8_t *bytes, uint32_t count) {
+  for (uint32_t k = 0; k < count; ++k) bytes[k] = REVERSED[bytes[k]];
+}
+
+korvan_status parse_bit_header(FILE *file, uint32_t *dataLength, uint32_t *dataOffset) {
+  if (platform_seek(file, 0, SEEK_END) != 0) return BIT_MALFORMED;
+  const int64_t size = platform_tell(file);
+  if (size < 0 || size > 0xFFFFFFFFll || platform_seek(file, 0, SEEK_SET) != 0)
+    return BIT_MALFORMED;
+  const uint64_t fileSize = static_cast<uint64_t>(size);
+
+  header_walk w;
+  for (;;) {
+    if (w.refill) {
+      w.refill = false;
+      if (fileSize == 0 || !refill_window(w, file, fileSize)) return BIT_MALFORMED;
+    }
+    if (w.pendingSkip != 0) {
+      uint32_t m = w.available < w.pendingSkip ? w.available : static_cast<uint32_t>(w.pendingSkip);
+      consume(w, m);
+      w.pendingSkip -= m;
+      if (w.pendingSkip != 0) w.refill = true;
+      continue;
+    }
+    const uint8_t *at = w.window + w.cursor;
+    switch (w.step) {
+    case walk_step::FIRST:
+      if (w.available < 2) {
+        w.refill = true;
+        break;
+      }
+      w.pendingSkip = be16(at) + 2u;  // the first field and the second field
+      consume(w, 2);
+      w.step = walk_step::KEY;
+      break;
+    case walk_step::KEY: {
+      if (w.available == 0) {
+        w.refill = true;
+        break;
+      }
+      const uint8_t key = at[0];
+      if (key < 'a' || key > 'e') return BIT_MALFORMED;
+      if (key == 'e') {
+        w.pendingSkip = 5;  // the key and the data length, which is not used
+        w.step = walk_step::DONE;
+        break;
+      }
+      if (w.available < 3) {
+        w.refill = true;
+        break;
+      }
+      const uint32_t length = be16(at + 1);
+      if (key == 'b' && length >= 32) return BIT_MALFORMED;
+      if (w.available < length + 3) {
+        w.refill = true;  // taken up again from the key
+        break;
+      }
+      if (key == 'b' && !is_bridge_device(at + 3, length)) return BIT_WRONG_DEVICE;
+      consume(w, length + 3);
+      break;
+    }
+    case walk_step::DONE:
+      *dataOffset = static_cast<uint32_t>(w.position);
+      *dataLength = static_cast<uint32_t>(fileSize - w.position);
+      return 0;
+    }
+  }
+}
+
+korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffer,
+                             uint32_t *length) {
+  card_info info;
+  korvan_status status = KORVAN2_GetCardInfo(card, &info);
+  if (status != 0) return status;
+
+  FILE *file = platform_open_for_reading(path);
+  if (file == nullptr) {
+    std::printf("file %s not found\n", path);
+    return BIT_CANNOT_OPEN;
+  }
+  uint32_t dataLength = 0;
+  uint32_t dataOffset = 0;
+  status = parse_bit_header(file, &dataLength, &dataOffset);
+  if (status != 0) {
+    std::fclose(file);
+    return status;
+  }
+  const size_t blockSize = static_cast<size_t>(dataOffset) + dataLength;
+  uint8_t *block = static_cast<uint8_t *>(std::malloc(blockSize));
+  if (block == nullptr) {
+    std::fclose(file);
+    return BIT_NO_MEMORY;
+  }
+  // The whole data length must come in: never program bytes that were not read.
+  if (dataLength == 0 || platform_seek(file, dataOffset, SEEK_SET) != 0 ||
+      std::fread(block, 1, dataLength, file) != dataLength) {
+    std::free(block);
+    std::fclose(file);
+    return BIT_MALFORMED;
+  }
+  reverse_bits(block, dataLength);
+  std::fclose(file);
+  *buffer = block;
+  *length = dataLength;
+  return 0;
+}

@@ -1,0 +1,22 @@
+// The Flash command sequences (Intel/Sharp command set), driven one byte at
+// a time through the Flash port.
+#pragma once
+
+#include <cstdint>
+
+#define FLASH_BLOCKS 64u
+#define FLASH_LEAD_IN_BYTES 16u
+#define FLASH_READY_TIMEOUT_MS 20000u  // above the 5 s maximum block erase time
+
+// Results of the operations that wait for the Flash.
+#define FLASH_OK 0
+#define FLASH_TIMED_OUT (-1)
+
+void flash_setup();
+void flash_read_id(uint16_t *vendorId, uint16_t *deviceId, uint16_t *lockBit);
+int flash_erase(uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
+int flash_program(const uint8_t *bytes, uint32_t n,
+                  uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
+int flash_program_byte(uint8_t b, uint32_t readyTimeoutMs, uint8_t *lastStatus);
+uint32_t flash_verify(const uint8_t *bytes, uint32_t n);  // number of differing bytes
+uint8_t flash_read_byte();

@@ -1,0 +1,69 @@
+// The card-access library: the nine calls the utility makes and the records
+// they fill. The maker's library and the simulator both provide these.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+#define KORVAN_CALL __stdcall
+#if defined(KORVAN_BUILDING_LIBRARY)
+#define KORVAN_API __declspec(dllexport)
+#else
+#define KORVAN_API __declspec(dllimport)
+#endif
+#else
+#define KORVAN_CALL
+#define KORVAN_API __attribute__((visibility("default")))
+#endif
+
+typedef uint32_t korvan_status;
+typedef uint32_t korvan_card;
+
+// Card information: 40 bytes; the utility reads the board type and the
+// bridge logic revision only.
+struct card_info {
+  uint8_t Reserved0[8];
+  uint32_t BoardType;  // little-endian; 4 Halcyra, 8 Perinel
+  uint8_t Reserved1[25];
+  uint8_t LogicRevision;  // high nibble: logic family, low nibble: revision
+  uint8_t Reserved2[2];
+};
+static_assert(sizeof(card_info) == 40, "card_info is 40 bytes");
+static_assert(offsetof(card_info, BoardType) == 8, "board type at bytes 8-11");
+static_assert(offsetof(card_info, LogicRevision) == 37, "LogicRevision at byte 37");
+
+// Address space information: where the space is mapped into the process and
+// where it lies on the card's local bus.
+struct space_info {
+  void *VirtualBase;  // null when the space is not mapped
+  uint32_t VirtualSize;
+  uint32_t Reserved;
+  uint32_t LocalBase;
+  uint32_t LocalSize;
+};
+static_assert(sizeof(space_info) == sizeof(void *) + 16, "space_info: a pointer and four words");
+static_assert(offsetof(space_info, VirtualSize) == sizeof(void *), "virtual size after the base");
+static_assert(offsetof(space_info, LocalSize) == sizeof(void *) + 12, "local size last");
+
+#define KORVAN_WIDTH_16 1u
+#define KORVAN_WIDTH_32 2u
+
+extern "C" {
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_OpenCard(uint32_t cardId, korvan_card *card);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_OpenCardByIndex(uint32_t cardIndex,
+                                                              korvan_card *card);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_GetCardInfo(korvan_card card, card_info *info);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_GetSpaceInfo(korvan_card card, uint32_t space,
+                                                           space_info *info);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_SetClockRate(korvan_card card, uint32_t clock,
+                                                           double hz, double *actualHz);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_Read(korvan_card card, uint32_t width,
+                                                   uint32_t flags, uint32_t address,
+                                                   void *buffer, uint32_t count);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_Write(korvan_card card, uint32_t width,
+                                                    uint32_t flags, uint32_t address,
+                                                    const void *buffer, uint32_t count);
+KORVAN_API const char *KORVAN_CALL KORVAN2_GetStatusString(korvan_status status);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_CloseCard(korvan_card card);
+}

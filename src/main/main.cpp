@@ -1,0 +1,164 @@
+// sorvel: rewrites the configuration Flash of the bridge on Halcyra and
+// Perinel cards.
+#include <cstdio>
+#include <cstdlib>
+
+#include "args/args.h"
+#include "board/card_state.h"
+#include "main/programming_run.h"
+
+namespace {
+
+constexpr uint32_t HALCYRA = 4;
+constexpr uint32_t PERINEL = 8;
+constexpr uint32_t CTRL_BLOCK_FROM_END = 0x400000;  // Perinel: block lies this far before the end
+constexpr uint32_t BUILD_TIME_REG = 0x78;
+constexpr uint32_t BUILD_DATE_REG = 0x7C;
+constexpr uint32_t BUILD_REG_FLAGS = 2;
+
+const char *status_text(korvan_status status) { return KORVAN2_GetStatusString(status); }
+
+// The option table and the one positional parameter, in main's storage.
+struct command_line {
+  arg_option options[3];
+  arg_type paramTypes[1] = {ARG_STRING};
+  const char *paramNames[1] = {"BIT file"};
+  const char *paramMeanings[1] = {"specify bitstream file (.BIT)"};
+  arg_set set{};
+};
+
+void declare(command_line &cl) {
+  cl.options[0] = arg_option{"card", ARG_UINT, "ID of card to use", {}, 0, {}};
+  cl.options[0].defaultValue.u = 0;
+  cl.options[1] = arg_option{"index", ARG_UINT, "index of card to use", {}, 0, {}};
+  cl.options[1].defaultValue.u = 0;
+  cl.options[2] = arg_option{"f", ARG_BOOLEAN, "don't check Bridge revision", {}, 0, {}};
+  cl.options[2].defaultValue.b = 0;
+  cl.set.numOptions = 3;
+  cl.set.paramTypes = cl.paramTypes;
+  cl.set.paramNames = cl.paramNames;
+  cl.set.paramMeanings = cl.paramMeanings;
+  cl.set.numParams = 1;
+  cl.set.numRequired = 1;
+  cl.set.options = cl.options;
+}
+
+void print_build_date(uint32_t dateWord, uint32_t timeWord) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", static_cast<int>(dateWord & 0xFF),
+                static_cast<int>(dateWord >> 8 & 0xFF), static_cast<int>(dateWord >> 16 & 0xFFFF),
+                static_cast<int>(timeWord >> 24 & 0xFF), static_cast<int>(timeWord >> 16 & 0xFF),
+                static_cast<int>(timeWord >> 8 & 0xFF));
+  std::printf("Current bridge build date: %s (0x%8.8lx_%8.8lx)\n", text,
+              static_cast<unsigned long>(dateWord), static_cast<unsigned long>(timeWord));
+}
+
+// Everything from the open to the programming run; true when the run succeeded.
+bool check_card_and_program(const command_line &cl, uint8_t **buffer) {
+  const arg_option &card = cl.options[0];
+  const arg_option &index = cl.options[1];
+  korvan_status status = 0;
+  if (index.given) {
+    status = KORVAN2_OpenCardByIndex(index.value.u, &g_card);
+    if (status != 0) {
+      std::printf("*** Failed to open card with index %d: %s\n", static_cast<int>(index.value.u),
+                  status_text(status));
+      return false;
+    }
+  } else {
+    status = KORVAN2_OpenCard(card.value.u, &g_card);
+    if (status != 0) {
+      std::printf("*** Failed to open card with ID %d: %s\n", static_cast<int>(card.value.u),
+                  status_text(status));
+      return false;
+    }
+  }
+  const char *bitPath = cl.set.values[0].s;
+  const bool skipRevisionGate = cl.options[2].value.b != 0;
+
+  card_info info;
+  status = KORVAN2_GetCardInfo(g_card, &info);
+  if (status != 0) {
+    std::printf("*** Failed to get card info: %s\n", status_text(status));
+    return false;
+  }
+  const uint32_t boardType = info.BoardType;
+  if (boardType != HALCYRA && boardType != PERINEL) {
+    std::printf("*** This utility must be run on one of the following models:\n\n");
+    std::printf("\to Halcyra\n");
+    std::printf("\to Perinel\n");
+    return false;
+  }
+  space_info space;
+  status = KORVAN2_GetSpaceInfo(g_card, 1, &space);
+  if (status != 0) {
+    std::printf("*** Failed to get card info: %s\n", status_text(status));
+    return false;
+  }
+  if (boardType == PERINEL && space.LocalSize < CTRL_BLOCK_FROM_END) {
+    std::printf("*** Address space 1 is too small for the control register block (local size 0x%lx)\n",
+                static_cast<unsigned long>(space.LocalSize));
+    return false;
+  }
+
+  const uint32_t blockOffset = boardType == PERINEL ? space.LocalSize - CTRL_BLOCK_FROM_END : 0;
+  if (space.VirtualBase != nullptr && space.VirtualSize >= space.LocalSize)
+    g_ctrl_regs = reinterpret_cast<volatile uint16_t *>(static_cast<uint8_t *>(space.VirtualBase) +
+                                                        blockOffset);
+  g_ctrl_local_addr = space.LocalBase + blockOffset;
+
+  const uint8_t minimumRevision = boardType == HALCYRA ? 1 : 0;
+  const uint8_t logicRevision = info.LogicRevision;
+  if ((logicRevision & 0xF0) != 0x10) {
+    std::printf("*** LogicRevision %2.2lx not recognised\n", static_cast<unsigned long>(logicRevision));
+    return false;
+  }
+  const uint8_t bridgeRevision = logicRevision & 0x0F;
+  std::printf("Current Bridge revision: rev%02ld\n", static_cast<long>(bridgeRevision));
+  if (bridgeRevision < minimumRevision) {
+    std::printf("*** Current Bridge revision too low.\n");
+    std::printf("    Rev0%ld or later bitstream required\n", static_cast<long>(minimumRevision));
+    return false;
+  }
+  if (boardType == PERINEL || bridgeRevision >= 2) {
+    uint32_t timeWord = 0;
+    uint32_t dateWord = 0;
+    (void)KORVAN2_Read(g_card, KORVAN_WIDTH_32, BUILD_REG_FLAGS, BUILD_TIME_REG, &timeWord, 4);
+    (void)KORVAN2_Read(g_card, KORVAN_WIDTH_32, BUILD_REG_FLAGS, BUILD_DATE_REG, &dateWord, 4);
+    print_build_date(dateWord, timeWord);
+  } else {
+    std::printf("Current bridge build date: not available (Bridge revision too low)\n");
+  }
+  std::printf("Control register local bus address: 0x%lx\n",
+              static_cast<unsigned long>(g_ctrl_local_addr));
+  if (!skipRevisionGate && ((logicRevision & 0xF0) != 0x10 || bridgeRevision < 1)) {
+    std::printf("*** This utility requires Halcyra Bridge revision 01 or later.\n");
+    return false;
+  }
+  std::fflush(stdout);
+  return programming_run(bitPath, buffer);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  g_card = 0;
+  uint8_t *buffer = nullptr;
+  command_line cl;
+  declare(cl);
+
+  int result = -1;
+  if (parse_command_line("sorvel", argc, argv, &cl.set) == 0)
+    result = check_card_and_program(cl, &buffer) ? 0 : -1;
+
+  if (buffer != nullptr) {
+    std::free(buffer);
+    buffer = nullptr;
+  }
+  if (g_card != 0) {
+    (void)KORVAN2_CloseCard(g_card);
+    g_card = 0;
+  }
+  std::fflush(stdout);
+  return result;
+}
