@@ -1,0 +1,213 @@
+#include "test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace test {
+
+scratch_dir::scratch_dir() {
+  static std::atomic<unsigned> counter{0};
+  const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  fs::path dir = fs::temp_directory_path() /
+                 ("sorvel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  fs::create_directories(dir);
+  path_ = dir.string();
+}
+
+scratch_dir::~scratch_dir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+std::string scratch_dir::file(const std::string &name) const { return (fs::path(path_) / name).string(); }
+
+void write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void write_text(const std::string &path, const std::string &text) {
+  write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<uint8_t> read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string read_text(const std::string &path) {
+  std::vector<uint8_t> bytes = read_file(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::string> read_lines(const std::string &path) {
+  std::vector<std::string> lines;
+  std::istringstream in(read_text(path));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+void set_env(const char *name, const char *value) {
+#if defined(_WIN32)
+  _putenv_s(name, value != nullptr ? value : "");
+#else
+  if (value != nullptr)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+#endif
+}
+
+std::vector<uint8_t> bit_body(const std::string &text, bool withNul) {
+  std::vector<uint8_t> body(text.begin(), text.end());
+  if (withNul) body.push_back(0);
+  return body;
+}
+
+std::vector<uint8_t> make_bit(const std::vector<bit_record> &records, const std::vector<uint8_t> &data) {
+  std::vector<uint8_t> out = {0x00, 0x09, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0, 0x00, 0x00, 0x01};
+  for (const bit_record &r : records) {
+    out.push_back(static_cast<uint8_t>(r.key));
+    out.push_back(static_cast<uint8_t>(r.body.size() >> 8));
+    out.push_back(static_cast<uint8_t>(r.body.size()));
+    out.insert(out.end(), r.body.begin(), r.body.end());
+  }
+  const uint32_t n = static_cast<uint32_t>(data.size());
+  out.insert(out.end(), {'e', static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
+                         static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
+std::vector<uint8_t> bridge_bit(const std::vector<uint8_t> &data) {
+  return make_bit({{'a', bit_body("top.ncd")},
+                   {'b', bit_body("2v1500fg676")},
+                   {'c', bit_body("2019/06/28")},
+                   {'d', bit_body("09:05:07")}},
+                  data);
+}
+
+std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
+  std::vector<uint8_t> bytes(n);
+  uint32_t state = seed;
+  for (uint8_t &b : bytes) {
+    state = state * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(state >> 16);
+  }
+  return bytes;
+}
+
+uint8_t reversed(uint8_t b) {
+  uint8_t r = 0;
+  for (int bit = 0; bit < 8; ++bit)
+    if (b & (1 << bit)) r = static_cast<uint8_t>(r | (0x80 >> bit));
+  return r;
+}
+
+std::vector<std::string> lines_starting(const std::vector<std::string> &lines, const std::string &prefix) {
+  std::vector<std::string> found;
+  for (const std::string &line : lines)
+    if (line.compare(0, prefix.size(), prefix) == 0) found.push_back(line);
+  return found;
+}
+
+uint64_t stat_value(const std::string &statsPath, const std::string &name) {
+  for (const std::string &line : read_lines(statsPath)) {
+    std::istringstream in(line);
+    std::string key;
+    uint64_t value = 0;
+    if (in >> key >> value && key == name) return value;
+  }
+  return 0;
+}
+
+#if defined(_WIN32)
+const int FAILED_STATUS = -1;
+
+run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const std::string &cardFile) {
+  std::string command = "\"" SORVEL_EXE "\"";
+  for (const std::string &arg : args) command += " \"" + arg + "\"";
+  const std::string outPath = dir + "\\stdout.txt";
+  const std::string errPath = dir + "\\stderr.txt";
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = INVALID_HANDLE_VALUE;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process{};
+  set_env("KORVAN_SIM", cardFile.empty() ? nullptr : cardFile.c_str());
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(), &startup, &process);
+  set_env("KORVAN_SIM", nullptr);
+  CloseHandle(out);
+  CloseHandle(err);
+  if (!started) throw std::runtime_error("cannot start " SORVEL_EXE);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return {static_cast<int>(code), read_text(outPath), read_text(errPath)};
+}
+#else
+const int FAILED_STATUS = 255;
+
+run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const std::string &cardFile) {
+  const std::string outPath = dir + "/stdout.txt";
+  const std::string errPath = dir + "/stderr.txt";
+  pid_t child = fork();
+  if (child < 0) throw std::runtime_error("cannot fork");
+  if (child == 0) {
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int in = open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || in < 0 || chdir(dir.c_str()) != 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (cardFile.empty())
+      unsetenv("KORVAN_SIM");
+    else
+      setenv("KORVAN_SIM", cardFile.c_str(), 1);
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(SORVEL_EXE));
+    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(SORVEL_EXE, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0) {
+  }
+  int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+  return {code, read_text(outPath), read_text(errPath)};
+}
+#endif
+
+}  // namespace test

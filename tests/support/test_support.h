@@ -1,0 +1,66 @@
+// Helpers of the tests: scratch folders, files, .bit files made in memory,
+// card files, and whole runs of the built utility.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// A fresh empty folder for one test, removed with the object.
+class scratch_dir {
+ public:
+  scratch_dir();
+  ~scratch_dir();
+  scratch_dir(const scratch_dir &) = delete;
+  scratch_dir &operator=(const scratch_dir &) = delete;
+  const std::string &path() const { return path_; }
+  std::string file(const std::string &name) const;
+
+ private:
+  std::string path_;
+};
+
+void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
+void write_text(const std::string &path, const std::string &text);
+std::vector<uint8_t> read_file(const std::string &path);
+std::string read_text(const std::string &path);
+std::vector<std::string> read_lines(const std::string &path);
+
+// Sets or, with null, removes a variable of this process's environment.
+void set_env(const char *name, const char *value);
+
+// A .bit file: first field, records in the order given, "e" and the data.
+struct bit_record {
+  char key;
+  std::vector<uint8_t> body;  // behind the 2-byte length
+};
+std::vector<uint8_t> bit_body(const std::string &text, bool withNul = true);
+std::vector<uint8_t> make_bit(const std::vector<bit_record> &records, const std::vector<uint8_t> &data);
+// A well-formed file for the bridge device holding data.
+std::vector<uint8_t> bridge_bit(const std::vector<uint8_t> &data);
+std::vector<uint8_t> pattern(size_t n, uint32_t seed = 1);
+uint8_t reversed(uint8_t b);
+
+struct run_result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// The exit status of a run that returned -1.
+extern const int FAILED_STATUS;
+
+// Runs the built utility in folder dir with these arguments; KORVAN_SIM
+// names cardFile (relative to dir) unless it is empty.
+run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args,
+                      const std::string &cardFile);
+
+// Lines of a trace that match a prefix.
+std::vector<std::string> lines_starting(const std::vector<std::string> &lines, const std::string &prefix);
+
+// Counts of a stats file, by name.
+uint64_t stat_value(const std::string &statsPath, const std::string &name);
+
+}  // namespace test
