@@ -7,8 +7,8 @@
 
 namespace ksim {
 
-const char *const call_kind_names[CALL_KINDS] = {"open",  "card_info", "space_info", "clock",
-                                                 "read",  "write",     "close"};
+const char *const call_kind_names[CALL_KINDS] = {"open", "card_info", "space_info", "clock",
+                                                 "read", "write",     "close"};
 
 namespace {
 
@@ -51,7 +51,8 @@ std::vector<std::string> split_list(const std::string &text) {
   if (text.empty() || text == "none") return items;
   std::stringstream stream(text);
   std::string item;
-  while (std::getline(stream, item, ',')) items.push_back(trim(item));
+  while (std::getline(stream, item, ','))
+    items.push_back(trim(item));
   return items;
 }
 
@@ -77,13 +78,17 @@ struct key_parser {
   bool (*parse)(const std::string &value, card_config *card);
 };
 
-#define NUMBER_KEY(name, field) \
-  {name, [](const std::string &v, card_config *c) { return parse_number(v, &c->field); }}
-#define TEXT_KEY(name, field)                               \
-  {name, [](const std::string &v, card_config *c) {         \
-     c->field = v == "none" ? std::string() : v;            \
-     return true;                                           \
-   }}
+#define NUMBER_KEY(name, field)                                                           \
+  {                                                                                       \
+    name, [](const std::string &v, card_config *c) { return parse_number(v, &c->field); } \
+  }
+#define TEXT_KEY(name, field)                        \
+  {                                                  \
+    name, [](const std::string &v, card_config *c) { \
+      c->field = v == "none" ? std::string() : v;    \
+      return true;                                   \
+    }                                                \
+  }
 
 const key_parser key_parsers[] = {
     NUMBER_KEY("id", id),
@@ -98,28 +103,40 @@ const key_parser key_parsers[] = {
     NUMBER_KEY("local_size", localSize),
     {"window",
      [](const std::string &v, card_config *c) {
-       if (v == "none") c->window = window_kind::none;
-       else if (v == "full") c->window = window_kind::full;
-       else if (v == "short") c->window = window_kind::short_;
-       else return false;
+       if (v == "none")
+         c->window = window_kind::none;
+       else if (v == "full")
+         c->window = window_kind::full;
+       else if (v == "short")
+         c->window = window_kind::short_;
+       else
+         return false;
        return true;
      }},
     {"flash_vendor",
-     [](const std::string &v, card_config *c) { return parse_number(v, &c->flashVendor) && c->flashVendor <= 0xFF; }},
+     [](const std::string &v, card_config *c) {
+       return parse_number(v, &c->flashVendor) && c->flashVendor <= 0xFF;
+     }},
     {"flash_device",
-     [](const std::string &v, card_config *c) { return parse_number(v, &c->flashDevice) && c->flashDevice <= 0xFF; }},
-    {"flash_lock",
-     [](const std::string &v, card_config *c) { return parse_number(v, &c->flashLock) && c->flashLock <= 1; }},
+     [](const std::string &v, card_config *c) {
+       return parse_number(v, &c->flashDevice) && c->flashDevice <= 0xFF;
+     }},
+    {"flash_lock", [](const std::string &v,
+                      card_config *c) { return parse_number(v, &c->flashLock) && c->flashLock <= 1; }},
     NUMBER_KEY("flash_blocks", flashBlocks),
     NUMBER_KEY("flash_block_size", flashBlockSize),
     TEXT_KEY("flash_image", flashImage),
     NUMBER_KEY("busy_reads", busyReads),
     {"stuck",
      [](const std::string &v, card_config *c) {
-       if (v == "none") c->stuck = stuck_kind::none;
-       else if (v == "erase") c->stuck = stuck_kind::erase;
-       else if (v == "program") c->stuck = stuck_kind::program;
-       else return false;
+       if (v == "none")
+         c->stuck = stuck_kind::none;
+       else if (v == "erase")
+         c->stuck = stuck_kind::erase;
+       else if (v == "program")
+         c->stuck = stuck_kind::program;
+       else
+         return false;
        return true;
      }},
     {"weak",
@@ -153,16 +170,15 @@ const char *check_card(const card_config &card) {
       static_cast<uint64_t>(card.flashBlocks) * card.flashBlockSize > MAX_FLASH_BYTES)
     return "flash_blocks";
   if (card.flashBlockSize == 0) return "flash_block_size";
-  if (card.window != window_kind::none &&
-      (card.localSize < MIN_MAPPED_SIZE || card.localSize % 0x1000 != 0))
+  if (card.window != window_kind::none && (card.localSize < MIN_MAPPED_SIZE || card.localSize % 0x1000 != 0))
     return "local_size";
   return nullptr;
 }
 
 }  // namespace
 
-bool parse_card_text(const std::string &text, const std::string &fileName,
-                     std::vector<card_config> *cards, std::string *error) {
+bool parse_card_text(const std::string &text, const std::string &fileName, std::vector<card_config> *cards,
+                     std::string *error) {
   std::vector<card_config> parsed;
   std::vector<int> sectionLines;
   std::istringstream stream(text);
@@ -209,8 +225,8 @@ bool parse_card_text(const std::string &text, const std::string &fileName,
   }
   for (size_t k = 0; k < parsed.size(); ++k) {
     if (const char *key = check_card(parsed[k])) {
-      *error = where + std::to_string(sectionLines[k]) + ": card cannot be simulated, check key '" +
-               key + "'";
+      *error =
+          where + std::to_string(sectionLines[k]) + ": card cannot be simulated, check key '" + key + "'";
       return false;
     }
   }

@@ -12,8 +12,16 @@ enum class window_kind { none, full, short_ };
 enum class stuck_kind { none, erase, program };
 
 // Library calls that can be made to fail, and counted.
-enum call_kind { CALL_OPEN, CALL_CARD_INFO, CALL_SPACE_INFO, CALL_CLOCK, CALL_READ, CALL_WRITE,
-                 CALL_CLOSE, CALL_KINDS };
+enum call_kind {
+  CALL_OPEN,
+  CALL_CARD_INFO,
+  CALL_SPACE_INFO,
+  CALL_CLOCK,
+  CALL_READ,
+  CALL_WRITE,
+  CALL_CLOSE,
+  CALL_KINDS
+};
 extern const char *const call_kind_names[CALL_KINDS];
 
 struct fail_rule {
@@ -46,8 +54,8 @@ struct card_config {
 
 // Reads the cards of a card file's text; false with a message naming the
 // file, line and key on anything it does not understand.
-bool parse_card_text(const std::string &text, const std::string &fileName,
-                     std::vector<card_config> *cards, std::string *error);
+bool parse_card_text(const std::string &text, const std::string &fileName, std::vector<card_config> *cards,
+                     std::string *error);
 
 // The cards of the file named by KORVAN_SIM, or the built-in card.
 bool load_cards(std::vector<card_config> *cards, std::string *error);

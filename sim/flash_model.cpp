@@ -111,8 +111,7 @@ void flash_write(flash_model *flash, uint32_t address, uint8_t byte) {
 
 uint8_t flash_read(flash_model *flash, uint32_t address) {
   switch (flash->mode) {
-  case flash_mode::read_array:
-    return address < flash->cells.size() ? flash->cells[address] : 0xFF;
+  case flash_mode::read_array: return address < flash->cells.size() ? flash->cells[address] : 0xFF;
   case flash_mode::read_identifier:
     if (address == 0) return flash->vendor;
     if (address == 2) return flash->device;

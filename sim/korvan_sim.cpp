@@ -128,8 +128,10 @@ korvan_status open_card(bool byIndex, uint32_t number, korvan_card *handle) {
   }
   const card_config &config = cards[index];
   korvan_status status = SIM_OK;
-  if (handle == nullptr) status = SIM_BAD_ARGUMENT;
-  else if (injected(config, CALL_OPEN, ++open_calls[index])) status = SIM_INJECTED;
+  if (handle == nullptr)
+    status = SIM_BAD_ARGUMENT;
+  else if (injected(config, CALL_OPEN, ++open_calls[index]))
+    status = SIM_INJECTED;
   for (auto &card : open_cards)
     if (status == SIM_OK && card->index == index) status = SIM_ALREADY_OPEN;
   if (status != SIM_OK) {
@@ -201,8 +203,10 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_GetCardInfo(korvan_card handle, car
   sim_card *card = find_card(handle);
   if (card == nullptr) return SIM_BAD_HANDLE;
   korvan_status status = SIM_OK;
-  if (count_call(card, CALL_CARD_INFO)) status = SIM_INJECTED;
-  else if (info == nullptr) status = SIM_BAD_ARGUMENT;
+  if (count_call(card, CALL_CARD_INFO))
+    status = SIM_INJECTED;
+  else if (info == nullptr)
+    status = SIM_BAD_ARGUMENT;
   if (status == SIM_OK) {
     std::memset(info, 0, sizeof *info);
     info->BoardType = card->config.boardType;
@@ -213,12 +217,14 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_GetCardInfo(korvan_card handle, car
 }
 
 KORVAN_API korvan_status KORVAN_CALL KORVAN2_GetSpaceInfo(korvan_card handle, uint32_t space,
-                                                           space_info *info) {
+                                                          space_info *info) {
   sim_card *card = find_card(handle);
   if (card == nullptr) return SIM_BAD_HANDLE;
   korvan_status status = SIM_OK;
-  if (count_call(card, CALL_SPACE_INFO)) status = SIM_INJECTED;
-  else if (info == nullptr || space != SPACE_LOCAL) status = SIM_BAD_ARGUMENT;
+  if (count_call(card, CALL_SPACE_INFO))
+    status = SIM_INJECTED;
+  else if (info == nullptr || space != SPACE_LOCAL)
+    status = SIM_BAD_ARGUMENT;
   if (status == SIM_OK) {
     info->VirtualBase = card->window != nullptr ? window_base(card->window) : nullptr;
     info->VirtualSize = card->window != nullptr ? card->virtualSize : 0;
@@ -232,12 +238,14 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_GetSpaceInfo(korvan_card handle, ui
 }
 
 KORVAN_API korvan_status KORVAN_CALL KORVAN2_SetClockRate(korvan_card handle, uint32_t clock, double hz,
-                                                           double *actualHz) {
+                                                          double *actualHz) {
   sim_card *card = find_card(handle);
   if (card == nullptr) return SIM_BAD_HANDLE;
   korvan_status status = SIM_OK;
-  if (count_call(card, CALL_CLOCK)) status = SIM_INJECTED;
-  else if (clock != LCLK || !(hz > 0.0 && hz <= MAX_CLOCK_HZ)) status = SIM_BAD_ARGUMENT;
+  if (count_call(card, CALL_CLOCK))
+    status = SIM_INJECTED;
+  else if (clock != LCLK || !(hz > 0.0 && hz <= MAX_CLOCK_HZ))
+    status = SIM_BAD_ARGUMENT;
   if (status == SIM_OK && actualHz != nullptr) *actualHz = hz;
   trace_line(&card->rec, "call clock %x %.15g -> %x", static_cast<unsigned>(clock), hz,
              static_cast<unsigned>(status));
@@ -245,7 +253,7 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_SetClockRate(korvan_card handle, ui
 }
 
 KORVAN_API korvan_status KORVAN_CALL KORVAN2_Read(korvan_card handle, uint32_t width, uint32_t flags,
-                                                   uint32_t address, void *buffer, uint32_t count) {
+                                                  uint32_t address, void *buffer, uint32_t count) {
   sim_card *card = find_card(handle);
   if (card == nullptr) return SIM_BAD_HANDLE;
   if (count_call(card, CALL_READ)) return failed_access(card, false, address, SIM_INJECTED);
@@ -268,7 +276,7 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_Read(korvan_card handle, uint32_t w
 }
 
 KORVAN_API korvan_status KORVAN_CALL KORVAN2_Write(korvan_card handle, uint32_t width, uint32_t flags,
-                                                    uint32_t address, const void *buffer, uint32_t count) {
+                                                   uint32_t address, const void *buffer, uint32_t count) {
   sim_card *card = find_card(handle);
   if (card == nullptr) return SIM_BAD_HANDLE;
   const uint32_t reg = library_register(*card, width, flags, address, count);
@@ -299,7 +307,8 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_CloseCard(korvan_card handle) {
   if (!card->config.flashImage.empty()) status = save_image(*card);
   const flash_model &flash = card->bridge.flash;
   if (!card->config.stats.empty() &&
-      !write_stats(card->rec, card->config.stats, flash.bytesProgrammed, flash.blocksErased) && status == SIM_OK)
+      !write_stats(card->rec, card->config.stats, flash.bytesProgrammed, flash.blocksErased) &&
+      status == SIM_OK)
     status = file_failure("stats file " + card->config.stats + " cannot be written");
   trace_line(&card->rec, "call close -> %x", static_cast<unsigned>(status));
   release(card);

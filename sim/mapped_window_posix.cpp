@@ -103,10 +103,12 @@ void install_handlers() {
 mapped_window *window_open(uint32_t size, uint32_t watchOffset, const window_client &client) {
   if (page_size == 0) page_size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
   int slot = 0;
-  while (slot < MAX_WINDOWS && windows[slot] != nullptr) ++slot;
+  while (slot < MAX_WINDOWS && windows[slot] != nullptr)
+    ++slot;
   if (slot == MAX_WINDOWS || size == 0) return nullptr;
   const size_t mapped = (static_cast<size_t>(size) + page_size - 1) / page_size * page_size;
-  void *base = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  void *base =
+      mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (base == MAP_FAILED) return nullptr;
   auto *window = new mapped_window{static_cast<uint8_t *>(base), mapped, nullptr, client};
   if (watchOffset < size) {

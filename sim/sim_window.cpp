@@ -56,9 +56,11 @@ bool open_window(sim_card *card) {
   if (config.window == window_kind::none) return true;
   card->virtualSize = config.window == window_kind::full ? config.localSize : config.localSize - SHORT_BY;
   // The whole register pair must lie in the window for its page to be watched.
-  const bool watched = card->hasBlock && uint64_t{card->blockOffset} + REG_FLASH_CTRL + 2 <= card->virtualSize;
+  const bool watched =
+      card->hasBlock && uint64_t{card->blockOffset} + REG_FLASH_CTRL + 2 <= card->virtualSize;
   const window_client client{card, before_load, after_store};
-  card->window = window_open(card->virtualSize, watched ? card->blockOffset + REG_FLASH_DATA : UINT32_MAX, client);
+  card->window =
+      window_open(card->virtualSize, watched ? card->blockOffset + REG_FLASH_DATA : UINT32_MAX, client);
   return card->window != nullptr;
 }
 

@@ -61,7 +61,8 @@ struct parse_result {
 parse_result parse(table &t, std::vector<std::string> args) {
   args.insert(args.begin(), "sorvel");
   std::vector<const char *> argv;
-  for (const std::string &a : args) argv.push_back(a.c_str());
+  for (const std::string &a : args)
+    argv.push_back(a.c_str());
   testing::internal::CaptureStdout();
   int32_t status = parse_command_line("sorvel", static_cast<int>(argv.size()), argv.data(), &t.set);
   return {status, testing::internal::GetCapturedStdout()};
@@ -72,7 +73,8 @@ struct message_case {
   std::string out;
 };
 void PrintTo(const message_case &c, std::ostream *os) {
-  for (const std::string &a : c.args) *os << a << ' ';
+  for (const std::string &a : c.args)
+    *os << a << ' ';
 }
 
 class ParserMessages : public testing::TestWithParam<message_case> {};
@@ -90,8 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
         message_case{{}, "Too few parameters supplied. Use sorvel /? to get help.\n"},
         message_case{{"-h"}, USAGE}, message_case{{"/?"}, USAGE}, message_case{{"+help"}, USAGE},
         message_case{{"-H"}, "Unknown option: -H\n"}, message_case{{"/HELP"}, "Unknown option: /HELP\n"},
-        message_case{{"-"}, "Unknown option: -\n"},
-        message_case{{"-x", "/h"}, "Unknown option: -x\n"}, message_case{{"/h", "-x"}, USAGE},
+        message_case{{"-"}, "Unknown option: -\n"}, message_case{{"-x", "/h"}, "Unknown option: -x\n"},
+        message_case{{"/h", "-x"}, USAGE},
         message_case{{"/card"}, "/card option requires parameter: ID of card to use\n"},
         message_case{{"+index"}, "+index option requires parameter: index of card to use\n"},
         message_case{{"/f", "a.bit"}, "Boolean option f should be specified as -f or +f\n"},
@@ -182,10 +184,12 @@ INSTANTIATE_TEST_SUITE_P(
     Numbers, OptionConversions,
     testing::Values(conversion_case{"card", "0x1f", 31}, conversion_case{"card", "0X1F", 0},
                     conversion_case{"card", "31", 31}, conversion_case{"card", "12abc", 12},
-                    conversion_case{"card", "-1", 0xFFFFFFFFu}, conversion_case{"card", "99999999999", 0xFFFFFFFFu},
-                    conversion_case{"mask", "1f", 31}, conversion_case{"mask", "0x1f", 31},
-                    conversion_case{"mask", "0X1F", 31}, conversion_case{"n", "-12", static_cast<uint32_t>(-12)},
-                    conversion_case{"n", "99999999999", 0x7FFFFFFFu}, conversion_case{"n", "-99999999999", 0x80000000u}));
+                    conversion_case{"card", "-1", 0xFFFFFFFFu},
+                    conversion_case{"card", "99999999999", 0xFFFFFFFFu}, conversion_case{"mask", "1f", 31},
+                    conversion_case{"mask", "0x1f", 31}, conversion_case{"mask", "0X1F", 31},
+                    conversion_case{"n", "-12", static_cast<uint32_t>(-12)},
+                    conversion_case{"n", "99999999999", 0x7FFFFFFFu},
+                    conversion_case{"n", "-99999999999", 0x80000000u}));
 
 TEST(OptionConversions, DoubleHasSinglePrecision) {
   table t(false);
@@ -295,8 +299,9 @@ TEST_P(NormalisePath, RewritesInPlace) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, NormalisePath,
-                         testing::Values(path_case{" C:/data/bits/ ", "C:\\data\\bits"}, path_case{"C:/", "C:"},
-                                         path_case{"a//", "a\\"}, path_case{"/", "\\"}, path_case{"   ", ""},
+                         testing::Values(path_case{" C:/data/bits/ ", "C:\\data\\bits"},
+                                         path_case{"C:/", "C:"}, path_case{"a//", "a\\"},
+                                         path_case{"/", "\\"}, path_case{"   ", ""},
                                          path_case{"\t\r\n\v\fx\f", "x"}, path_case{"\xA0x\xA0", "\xA0x\xA0"},
                                          path_case{"", ""}));
 

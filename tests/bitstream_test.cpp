@@ -79,20 +79,23 @@ std::vector<uint8_t> truncated(std::vector<uint8_t> file, size_t keep) {
 std::vector<uint8_t> with_e_length(uint32_t length) {
   std::vector<uint8_t> file = make_bit({part("2v1500fg676")}, DATA);
   const size_t at = file.size() - DATA.size() - 4;
-  for (int k = 0; k < 4; ++k) file[at + static_cast<size_t>(k)] = static_cast<uint8_t>(length >> (24 - 8 * k));
+  for (int k = 0; k < 4; ++k)
+    file[at + static_cast<size_t>(k)] = static_cast<uint8_t>(length >> (24 - 8 * k));
   return file;
 }
 
-const std::vector<uint8_t> GOOD = make_bit({{'a', bit_body("top")}, part("2v1500fg676"), {'c', bit_body("2019")}, {'d', bit_body("12:00")}}, DATA);
+const std::vector<uint8_t> GOOD = make_bit(
+    {{'a', bit_body("top")}, part("2v1500fg676"), {'c', bit_body("2019")}, {'d', bit_body("12:00")}}, DATA);
 
 INSTANTIATE_TEST_SUITE_P(
     Files, HeaderWalk,
     testing::Values(
-        walk_case{"typical", GOOD, 0},
-        walk_case{"upper_case_part", make_bit({part("2V1500FG676")}, DATA), 0},
+        walk_case{"typical", GOOD, 0}, walk_case{"upper_case_part", make_bit({part("2V1500FG676")}, DATA), 0},
         walk_case{"xc_prefix", make_bit({part("xc2v1500fg676")}, DATA), BIT_WRONG_DEVICE},
         walk_case{"trailing_blank", make_bit({part("2v1500fg676 ")}, DATA), BIT_WRONG_DEVICE},
-        walk_case{"nul_then_bytes", make_bit({{'b', {'2', 'v', '1', '5', '0', '0', 'f', 'g', '6', '7', '6', 0, 'z', 'z'}}}, DATA), 0},
+        walk_case{
+            "nul_then_bytes",
+            make_bit({{'b', {'2', 'v', '1', '5', '0', '0', 'f', 'g', '6', '7', '6', 0, 'z', 'z'}}}, DATA), 0},
         walk_case{"eleven_bytes_no_nul", make_bit({part("2v1500fg676", false)}, DATA), 0},
         walk_case{"part_length_31", make_bit({filler('b', 31)}, DATA), BIT_WRONG_DEVICE},
         walk_case{"part_length_32", make_bit({filler('b', 32)}, DATA), BIT_MALFORMED},
@@ -100,18 +103,24 @@ INSTANTIATE_TEST_SUITE_P(
         walk_case{"empty_part", make_bit({{'b', {}}}, DATA), BIT_WRONG_DEVICE},
         walk_case{"key_A", make_bit({{'A', bit_body("x")}}, DATA), BIT_MALFORMED},
         walk_case{"key_f", make_bit({{'f', bit_body("x")}}, DATA), BIT_MALFORMED},
-        walk_case{"order_c_a_b_d", make_bit({{'c', bit_body("1")}, {'a', bit_body("2")}, part("2v1500fg676"), {'d', bit_body("3")}}, DATA), 0},
-        walk_case{"second_part_compared", make_bit({part("2v1500fg676"), part("2v3000fg676")}, DATA), BIT_WRONG_DEVICE},
+        walk_case{
+            "order_c_a_b_d",
+            make_bit({{'c', bit_body("1")}, {'a', bit_body("2")}, part("2v1500fg676"), {'d', bit_body("3")}},
+                     DATA),
+            0},
+        walk_case{"second_part_compared", make_bit({part("2v1500fg676"), part("2v3000fg676")}, DATA),
+                  BIT_WRONG_DEVICE},
         walk_case{"no_part", make_bit({{'a', bit_body("top")}}, DATA), 0},
         walk_case{"e_length_zero", with_e_length(0), 0},
         walk_case{"e_length_huge", with_e_length(0xFFFFFFFF), 0},
         walk_case{"a_length_200", make_bit({filler('a', 200), part("2v1500fg676")}, DATA), 0},
-        walk_case{"a_length_1000_across_refill", make_bit({filler('a', 1000), part("2v1500fg676"), filler('c', 900)}, DATA), 0},
+        walk_case{"a_length_1000_across_refill",
+                  make_bit({filler('a', 1000), part("2v1500fg676"), filler('c', 900)}, DATA), 0},
         walk_case{"a_length_1021_fits", make_bit({filler('a', 1021), part("2v1500fg676")}, DATA), 0},
-        walk_case{"a_length_1022_too_long", make_bit({filler('a', 1022), part("2v1500fg676")}, DATA), BIT_MALFORMED},
+        walk_case{"a_length_1022_too_long", make_bit({filler('a', 1022), part("2v1500fg676")}, DATA),
+                  BIT_MALFORMED},
         walk_case{"first_field_0", with_first_field(0), 0},
-        walk_case{"first_field_5000", with_first_field(5000), 0},
-        walk_case{"empty_file", {}, BIT_MALFORMED},
+        walk_case{"first_field_5000", with_first_field(5000), 0}, walk_case{"empty_file", {}, BIT_MALFORMED},
         walk_case{"ends_in_first_length", {0x00}, BIT_MALFORMED},
         walk_case{"ends_in_record", truncated(GOOD, 20), BIT_MALFORMED},
         walk_case{"ends_in_e_length", truncated(GOOD, GOOD.size() - DATA.size() - 2), BIT_MALFORMED},

@@ -10,13 +10,14 @@ using namespace ksim;
 TEST(CardFile, ReadsEveryKey) {
   std::vector<card_config> cards;
   std::string error;
-  ASSERT_TRUE(parse_card_text("# two cards\n[card]\nid = 7\n[card]\n"
-                              "id=0x10 # hex\nboard_type = 8\nlogic_revision = 0x10\nbuild_time = 1\n"
-                              "build_date = 2\nlocal_base = 0x1000\nlocal_size = 0x1000000\nwindow = full\n"
-                              "flash_vendor = 0xB0\nflash_device = 0xD4\nflash_lock = 1\nflash_blocks = 8\n"
-                              "flash_block_size = 0x1000\nflash_image = img.bin\nbusy_reads = 0\n"
-                              "stuck = erase\nweak = 0x20, 3\nfail = read:2, open\ntrace = t.txt\nstats = s.txt\n",
-                              "cards.ini", &cards, &error))
+  ASSERT_TRUE(
+      parse_card_text("# two cards\n[card]\nid = 7\n[card]\n"
+                      "id=0x10 # hex\nboard_type = 8\nlogic_revision = 0x10\nbuild_time = 1\n"
+                      "build_date = 2\nlocal_base = 0x1000\nlocal_size = 0x1000000\nwindow = full\n"
+                      "flash_vendor = 0xB0\nflash_device = 0xD4\nflash_lock = 1\nflash_blocks = 8\n"
+                      "flash_block_size = 0x1000\nflash_image = img.bin\nbusy_reads = 0\n"
+                      "stuck = erase\nweak = 0x20, 3\nfail = read:2, open\ntrace = t.txt\nstats = s.txt\n",
+                      "cards.ini", &cards, &error))
       << error;
   ASSERT_EQ(cards.size(), 2u);
   EXPECT_EQ(cards[0].id, 7u);
@@ -58,19 +59,23 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         refusal_case{"[card]\ncolour = red\n", "card file bad.ini line 2: unknown key 'colour'"},
         refusal_case{"[card]\n\nid = 12x\n", "card file bad.ini line 3: bad value for key 'id': '12x'"},
-        refusal_case{"[card]\nid = 0x100000000\n", "card file bad.ini line 2: bad value for key 'id': '0x100000000'"},
+        refusal_case{"[card]\nid = 0x100000000\n",
+                     "card file bad.ini line 2: bad value for key 'id': '0x100000000'"},
         refusal_case{"[card]\nid = -1\n", "card file bad.ini line 2: bad value for key 'id': '-1'"},
         refusal_case{"[card]\nid =\n", "card file bad.ini line 2: bad value for key 'id': ''"},
         refusal_case{"id = 1\n", "card file bad.ini line 1: key 'id' outside a [card] section"},
         refusal_case{"[board]\n", "card file bad.ini line 1: unknown section '[board]'"},
         refusal_case{"[card]\nwindow\n", "card file bad.ini line 2: expected 'key = value', not 'window'"},
-        refusal_case{"[card]\nwindow = half\n", "card file bad.ini line 2: bad value for key 'window': 'half'"},
-        refusal_case{"[card]\nfail = open:0\n", "card file bad.ini line 2: bad value for key 'fail': 'open:0'"},
+        refusal_case{"[card]\nwindow = half\n",
+                     "card file bad.ini line 2: bad value for key 'window': 'half'"},
+        refusal_case{"[card]\nfail = open:0\n",
+                     "card file bad.ini line 2: bad value for key 'fail': 'open:0'"},
         refusal_case{"[card]\nfail = close\n", "card file bad.ini line 2: bad value for key 'fail': 'close'"},
         refusal_case{"[card]\nweak = 1,,2\n", "card file bad.ini line 2: bad value for key 'weak': '1,,2'"},
         refusal_case{"[card]\nlogic_revision = 0x100\n",
                      "card file bad.ini line 2: bad value for key 'logic_revision': '0x100'"},
-        refusal_case{"[card]\nflash_blocks = 0\n", "card file bad.ini line 1: card cannot be simulated, check key 'flash_blocks'"},
+        refusal_case{"[card]\nflash_blocks = 0\n",
+                     "card file bad.ini line 1: card cannot be simulated, check key 'flash_blocks'"},
         refusal_case{"\n[card]\nflash_blocks = 0x10000\nflash_block_size = 0x10000\n",
                      "card file bad.ini line 2: card cannot be simulated, check key 'flash_blocks'"},
         refusal_case{"[card]\nflash_block_size = 0\n",

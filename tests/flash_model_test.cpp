@@ -18,7 +18,8 @@ flash_model small_flash(card_config card = card_config()) {
 
 uint8_t ready_status(flash_model &flash) {
   uint8_t status = 0;
-  for (int k = 0; k < 100 && (status & SR_READY) == 0; ++k) status = flash_read(&flash, 0);
+  for (int k = 0; k < 100 && (status & SR_READY) == 0; ++k)
+    status = flash_read(&flash, 0);
   return status;
 }
 
@@ -102,14 +103,15 @@ TEST_P(FlashErrors, SetStatusBitsAndChangeNothing) {
   EXPECT_EQ(flash_read(&flash, 0), 0x80);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FlashErrors,
-    testing::Values(error_case{"erase_not_confirmed", 0, 0x20, 0xFF, 0, 0xB0},
-                    error_case{"erase_beyond", 0x400, 0x20, 0xD0, 0, 0xA0},
-                    error_case{"program_beyond", 0x400, 0x40, 0x00, 0, 0x90},
-                    error_case{"erase_locked", 0, 0x20, 0xD0, 1, 0xA2},
-                    error_case{"program_locked", 0, 0x40, 0x00, 1, 0x92}),
-    [](const testing::TestParamInfo<error_case> &param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, FlashErrors,
+                         testing::Values(error_case{"erase_not_confirmed", 0, 0x20, 0xFF, 0, 0xB0},
+                                         error_case{"erase_beyond", 0x400, 0x20, 0xD0, 0, 0xA0},
+                                         error_case{"program_beyond", 0x400, 0x40, 0x00, 0, 0x90},
+                                         error_case{"erase_locked", 0, 0x20, 0xD0, 1, 0xA2},
+                                         error_case{"program_locked", 0, 0x40, 0x00, 1, 0x92}),
+                         [](const testing::TestParamInfo<error_case> &param_info) {
+                           return std::string(param_info.param.name);
+                         });
 
 TEST(FlashModel, WeakBytesKeepTheirErasedValue) {
   card_config card;
@@ -167,9 +169,11 @@ TEST(BridgeModel, FlashAnswersOnlyAfterTheEnablingSequence) {
   bridge_fixture f;
   EXPECT_EQ(bridge_read(f.bridge, REG_FLASH_DATA), 0x00FF);
   EXPECT_EQ(f.read_cycle(), 0xFF);  // interface disabled
-  for (uint16_t code : {0x93, 0x8C, 0x9F}) f.ctrl(code);  // wrong order
+  for (uint16_t code : {0x93, 0x8C, 0x9F})
+    f.ctrl(code);  // wrong order
   EXPECT_EQ(f.read_cycle(), 0xFF);
-  for (uint16_t code : {0x9F, 0x90, 0x8C, 0x90, 0x93}) f.ctrl(code);
+  for (uint16_t code : {0x9F, 0x90, 0x8C, 0x90, 0x93})
+    f.ctrl(code);
   EXPECT_EQ(f.read_cycle(), 0x00);
   f.ctrl(0x9F);  // reset disables it again
   EXPECT_EQ(f.read_cycle(), 0xFF);
@@ -177,7 +181,8 @@ TEST(BridgeModel, FlashAnswersOnlyAfterTheEnablingSequence) {
 
 TEST(BridgeModel, CounterCodesAndDataRegister) {
   bridge_fixture f;
-  for (uint16_t code : {0x9F, 0x8C, 0x93}) f.ctrl(code);
+  for (uint16_t code : {0x9F, 0x8C, 0x93})
+    f.ctrl(code);
   f.data(0x90);
   f.ctrl(0x14);
   f.data(0x1234);  // the data register reads what the last read cycle presented

@@ -32,7 +32,8 @@ class card_session {
     stats_ = dir_.file("stats.txt");
     test::write_text(dir_.file("card.ini"), "[card]\nbusy_reads = 0\nlocal_base = 0x" + hex(LOCAL_BASE) +
                                                 "\nwindow = " + (p == path::mapped ? "full" : "none") +
-                                                "\ntrace = " + trace_ + "\nstats = " + stats_ + "\n" + extraKeys);
+                                                "\ntrace = " + trace_ + "\nstats = " + stats_ + "\n" +
+                                                extraKeys);
     test::set_env("KORVAN_SIM", dir_.file("card.ini").c_str());
     EXPECT_EQ(KORVAN2_OpenCard(0, &g_card), 0u);
     test::set_env("KORVAN_SIM", nullptr);
@@ -68,7 +69,8 @@ class card_session {
 
   // Expected lines, in the port's notation.
   void ctrl(uint32_t code) {
-    for (uint32_t v : {code | 0x10u, code & 0xEFu, code | 0x10u}) store(FLASH_CTRL_REG, v);
+    for (uint32_t v : {code | 0x10u, code & 0xEFu, code | 0x10u})
+      store(FLASH_CTRL_REG, v);
   }
   void data(uint32_t value) { store(FLASH_DATA_REG, value); }
   void read() { expected_.push_back(line('R', FLASH_DATA_REG, "*")); }
@@ -86,7 +88,8 @@ class card_session {
 
  private:
   std::string line(char rw, uint32_t reg, const std::string &value) const {
-    return std::string(1, rw) + (path_ == path::mapped ? " map " : " lib ") + hex(LOCAL_BASE + reg) + " " + value;
+    return std::string(1, rw) + (path_ == path::mapped ? " map " : " lib ") + hex(LOCAL_BASE + reg) + " " +
+           value;
   }
   void store(uint32_t reg, uint32_t value) {
     expected_.push_back(line('W', reg, hex(value)));
@@ -199,7 +202,8 @@ TEST_P(FlashPort, SetupAndIdentification) {
   EXPECT_EQ(lock, 0x00);
   s.ctrl(0x9F);
   s.data(0x00);
-  for (uint32_t code : {0x90, 0x8C, 0x90, 0x97, 0x90, 0x93, 0x90, 0x97, 0x90}) s.ctrl(code);
+  for (uint32_t code : {0x90, 0x8C, 0x90, 0x97, 0x90, 0x93, 0x90, 0x97, 0x90})
+    s.ctrl(code);
   s.data(0x90);
   s.write_cycle();
   s.ctrl(0x90);
@@ -207,7 +211,8 @@ TEST_P(FlashPort, SetupAndIdentification) {
     s.ctrl(0x95);
     s.read();
     if (value < 2)
-      for (uint32_t code : {0x91, 0x90, 0x91, 0x90}) s.ctrl(code);
+      for (uint32_t code : {0x91, 0x90, 0x91, 0x90})
+        s.ctrl(code);
   }
   s.ctrl(0x90);
   expect_traffic(s.traffic(), s.expected());
@@ -242,8 +247,9 @@ TEST(FlashOperations, EraseMakesSixtyFourIterations) {
   std::vector<std::string> traffic = s.traffic();
   const size_t perBlock = s.expected().size() - 6;
   ASSERT_EQ(traffic.size(), 6 + 64 * perBlock);
-  expect_traffic(std::vector<std::string>(traffic.begin(), traffic.begin() + static_cast<long>(s.expected().size())),
-                 s.expected());
+  expect_traffic(
+      std::vector<std::string>(traffic.begin(), traffic.begin() + static_cast<long>(s.expected().size())),
+      s.expected());
   EXPECT_EQ(s.stat("blocks_erased"), 64u);
   EXPECT_EQ(s.stat("pulses_92"), 64u);
 }
@@ -335,11 +341,12 @@ TEST_P(ReadyPollTimeout, ClosesTheLineReportsAndStops) {
 
 INSTANTIATE_TEST_SUITE_P(
     Stuck, ReadyPollTimeout,
-    testing::Values(timeout_case{"erase", "\n*** Timed out waiting for the Flash to become ready (status 0x22)\n",
-                                 "pulses_92"},
-                    timeout_case{"program",
-                                 std::string(64, '.') +
-                                     "\n\n*** Timed out waiting for the Flash to become ready (status 0x32)\n",
-                                 "pulses_91"}));
+    testing::Values(
+        timeout_case{"erase", "\n*** Timed out waiting for the Flash to become ready (status 0x22)\n",
+                     "pulses_92"},
+        timeout_case{
+            "program",
+            std::string(64, '.') + "\n\n*** Timed out waiting for the Flash to become ready (status 0x32)\n",
+            "pulses_91"}));
 
 }  // namespace

@@ -10,9 +10,10 @@
 
 namespace {
 
-const std::string CHECKS = "Current Bridge revision: rev02\n"
-                           "Current bridge build date: 28/06/2019 09:05:07 (0x07e3061c_09050700)\n"
-                           "Control register local bus address: 0x0\n";
+const std::string CHECKS =
+    "Current Bridge revision: rev02\n"
+    "Current bridge build date: 28/06/2019 09:05:07 (0x07e3061c_09050700)\n"
+    "Control register local bus address: 0x0\n";
 const std::string IDS = "Vendor ID = 89, Device ID = 17\nLock bit = 0\n";
 const std::string ERASED = "Erasing Flash...\n" + std::string(64, '.') + "\n";
 
@@ -25,9 +26,12 @@ std::string full_run(size_t n) {
 // The Flash after a good run: lead-in, the reversed data, erased blocks.
 void expect_image(const std::vector<uint8_t> &image, const std::vector<uint8_t> &data) {
   ASSERT_EQ(image.size(), 64u * 0x20000u);
-  for (size_t k = 0; k < 16; ++k) ASSERT_EQ(image[k], 0xFF) << k;
-  for (size_t k = 0; k < data.size(); ++k) ASSERT_EQ(image[16 + k], test::reversed(data[k])) << k;
-  for (size_t k = 16 + data.size(); k < image.size(); ++k) ASSERT_EQ(image[k], 0xFF) << k;
+  for (size_t k = 0; k < 16; ++k)
+    ASSERT_EQ(image[k], 0xFF) << k;
+  for (size_t k = 0; k < data.size(); ++k)
+    ASSERT_EQ(image[16 + k], test::reversed(data[k])) << k;
+  for (size_t k = 16 + data.size(); k < image.size(); ++k)
+    ASSERT_EQ(image[k], 0xFF) << k;
 }
 
 struct run_fixture {
@@ -35,7 +39,8 @@ struct run_fixture {
   std::vector<uint8_t> data;
   explicit run_fixture(const std::string &keys, size_t n = 600) : data(test::pattern(n, 7)) {
     test::write_file(dir.file("b.bit"), test::bridge_bit(data));
-    test::write_text(dir.file("card.ini"), "[card]\nflash_image = flash.bin\ntrace = trace.txt\nstats = stats.txt\n" + keys);
+    test::write_text(dir.file("card.ini"),
+                     "[card]\nflash_image = flash.bin\ntrace = trace.txt\nstats = stats.txt\n" + keys);
   }
   test::run_result run(const std::vector<std::string> &args = {"b.bit"}) {
     return test::run_sorvel(dir.path(), args, "card.ini");
@@ -70,7 +75,8 @@ TEST(ProgrammingRun, MappedPathProgramsTheReversedData) {
   EXPECT_TRUE(test::lines_starting(f.trace(), "W lib").empty());
   // Set-up, identification, 64 blocks of 77, 65 accesses a programmed byte
   // and 25 a byte read back, each store with its read-back.
-  EXPECT_EQ(f.stat("writes_map") + f.stat("reads_map"), 50 + 113 + 12 + 64 * 77 + 12 + 56 * 65 + 38 + 56 * 25);
+  EXPECT_EQ(f.stat("writes_map") + f.stat("reads_map"),
+            50 + 113 + 12 + 64 * 77 + 12 + 56 * 65 + 38 + 56 * 25);
 }
 
 TEST(ProgrammingRun, ShortWindowTakesTheLibraryPath) {
@@ -109,8 +115,8 @@ struct failure_case {
   const char *name;
   std::string keys;
   std::vector<uint8_t> file;
-  std::string out;        // after the card check lines
-  bool flashTouched;      // any Flash register traffic at all
+  std::string out;    // after the card check lines
+  bool flashTouched;  // any Flash register traffic at all
 };
 void PrintTo(const failure_case &c, std::ostream *os) { *os << c.name; }
 
@@ -120,13 +126,15 @@ TEST_P(RunFailures, PrintTheLineAndExitWithFailure) {
   const failure_case &c = GetParam();
   run_fixture f(c.keys);
   if (!c.file.empty()) test::write_file(f.dir.file("b.bit"), c.file);
-  test::run_result r = f.run(c.file.empty() ? std::vector<std::string>{"missing.bit"} : std::vector<std::string>{"b.bit"});
+  test::run_result r =
+      f.run(c.file.empty() ? std::vector<std::string>{"missing.bit"} : std::vector<std::string>{"b.bit"});
   EXPECT_EQ(r.out, CHECKS + c.out);
   EXPECT_EQ(r.status, test::FAILED_STATUS);
   std::vector<std::string> trace = f.trace();
   EXPECT_EQ(trace.back(), "call close -> 0");
   EXPECT_EQ(test::lines_starting(trace, "W lib 1c").empty(), !c.flashTouched);
-  EXPECT_TRUE(test::lines_starting(trace, "W lib 1c 20").empty() || c.out.find("Erasing") != std::string::npos);
+  EXPECT_TRUE(test::lines_starting(trace, "W lib 1c 20").empty() ||
+              c.out.find("Erasing") != std::string::npos);
 }
 
 std::vector<uint8_t> ends_behind_length() { return test::bridge_bit({}); }
@@ -134,8 +142,12 @@ std::vector<uint8_t> ends_behind_length() { return test::bridge_bit({}); }
 INSTANTIATE_TEST_SUITE_P(
     Cases, RunFailures,
     testing::Values(
-        failure_case{"bit_file_missing", "", {},
-                     "file missing.bit not found\n*** Failed to load bitstream missing.bit: file cannot be opened\n", false},
+        failure_case{
+            "bit_file_missing",
+            "",
+            {},
+            "file missing.bit not found\n*** Failed to load bitstream missing.bit: file cannot be opened\n",
+            false},
         failure_case{"other_device", "", test::make_bit({{'b', test::bit_body("2v3000fg676")}}, {1, 2}),
                      "*** Failed to load bitstream b.bit: file is built for another device\n", false},
         failure_case{"no_data", "", ends_behind_length(),
@@ -144,15 +156,23 @@ INSTANTIATE_TEST_SUITE_P(
                      "*** Failed to load bitstream b.bit: injected failure\n", false},
         failure_case{"clock", "fail = clock\n", test::bridge_bit({1}),
                      "Failed to set LCLK to 33.0MHz: injected failure\n", false},
-        failure_case{"vendor_ff", "flash_vendor = 0xff\n", test::bridge_bit({1}),
-                     "Vendor ID = ff, Device ID = 17\nLock bit = 0\n*** Unrecognised vendor/device ID for Flash\n", true},
-        failure_case{"device_ff", "flash_vendor = 0x89\nflash_device = 0xff\nflash_lock = 1\n", test::bridge_bit({1}),
-                     "Vendor ID = 89, Device ID = ff\nLock bit = 1\n*** Unrecognised vendor/device ID for Flash\n", true},
-        failure_case{"verify_differs", "weak = 0x12\n", test::bridge_bit({0x0F, 0x00, 0xF0}),
-                     IDS + ERASED + "Programming Flash...\n\nVerifying Flash...\n"
-                           "*** expected 0x0f actual 0xff index 0x12\n\n*** Verify failed: 1 of 19 bytes differ\n",
-                     true}),
-    [](const testing::TestParamInfo<failure_case> &param_info) { return std::string(param_info.param.name); });
+        failure_case{
+            "vendor_ff", "flash_vendor = 0xff\n", test::bridge_bit({1}),
+            "Vendor ID = ff, Device ID = 17\nLock bit = 0\n*** Unrecognised vendor/device ID for Flash\n",
+            true},
+        failure_case{
+            "device_ff", "flash_vendor = 0x89\nflash_device = 0xff\nflash_lock = 1\n", test::bridge_bit({1}),
+            "Vendor ID = 89, Device ID = ff\nLock bit = 1\n*** Unrecognised vendor/device ID for Flash\n",
+            true},
+        failure_case{
+            "verify_differs", "weak = 0x12\n", test::bridge_bit({0x0F, 0x00, 0xF0}),
+            IDS + ERASED +
+                "Programming Flash...\n\nVerifying Flash...\n"
+                "*** expected 0x0f actual 0xff index 0x12\n\n*** Verify failed: 1 of 19 bytes differ\n",
+            true}),
+    [](const testing::TestParamInfo<failure_case> &param_info) {
+      return std::string(param_info.param.name);
+    });
 
 TEST(ProgrammingRun, OtherIdentityIsShownAndAccepted) {
   run_fixture f("flash_device = 0x16\n", 1);
@@ -162,7 +182,9 @@ TEST(ProgrammingRun, OtherIdentityIsShownAndAccepted) {
 TEST(ProgrammingRun, StuckEraseTimesOutAndFails) {
   run_fixture f("stuck = erase\nbusy_reads = 0\ntrace = none\n", 1);
   test::run_result r = f.run();
-  EXPECT_EQ(r.out, CHECKS + IDS + "Erasing Flash...\n\n*** Timed out waiting for the Flash to become ready (status 0x00)\n");
+  EXPECT_EQ(r.out,
+            CHECKS + IDS +
+                "Erasing Flash...\n\n*** Timed out waiting for the Flash to become ready (status 0x00)\n");
   EXPECT_EQ(r.status, test::FAILED_STATUS);
   EXPECT_EQ(f.stat("calls_close"), 1u);
   EXPECT_EQ(f.stat("pulses_92"), 0u);

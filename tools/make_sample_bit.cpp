@@ -54,7 +54,8 @@ int main(int argc, char **argv) {
     state = state * 1664525u + 1013904223u;
     put32(out, state);
   }
-  while (out.size() - start < DATA_BYTES) out.push_back(0x00);
+  while (out.size() - start < DATA_BYTES)
+    out.push_back(0x00);
 
   FILE *file = std::fopen(argv[1], "wb");
   if (file == nullptr) {

@@ -8,8 +8,7 @@
 #include <cstring>
 #include <string>
 
-const char *const arg_type_names[8] = {"float",  "float",   "int",  "uint",
-                                       "hex",    "string",  "boolean", "path"};
+const char *const arg_type_names[8] = {"float", "float", "int", "uint", "hex", "string", "boolean", "path"};
 
 namespace {
 
@@ -38,16 +37,15 @@ int digit_value(char c) {
   return 99;
 }
 
-bool is_blank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Reads a number as "%ld", "%lu" or "%lx" do with a 32-bit long, on every
 // platform alike: leading blanks, a sign, then digits; out of range saturates.
 // False when the text holds no number (the value is then left alone).
 bool read_long32(const char *text, int base, bool is_signed, uint32_t *out) {
   const char *p = text;
-  while (is_blank(*p)) ++p;
+  while (is_blank(*p))
+    ++p;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = (*p++ == '-');
   if (base == 16 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && digit_value(p[2]) < 16) p += 2;
@@ -95,40 +93,28 @@ int32_t read_boolean(const char *text, int32_t *out) {
 int32_t convert(arg_value *slot, arg_type type, const char *text) {
   const char *safe = text != nullptr ? text : "";
   switch (type) {
-  case ARG_FLOAT:
-    read_float(safe, &slot->f);
-    return 0;
+  case ARG_FLOAT: read_float(safe, &slot->f); return 0;
   case ARG_DOUBLE: {
     float narrow = 0.0f;
     if (read_float(safe, &narrow)) slot->d = static_cast<double>(narrow);
     return 0;
   }
-  case ARG_INT:
-    read_long32(safe, 10, true, &slot->u);
-    return 0;
+  case ARG_INT: read_long32(safe, 10, true, &slot->u); return 0;
   case ARG_UINT:
     if (safe[0] == '0' && safe[1] == 'x')
       read_long32(safe + 2, 16, false, &slot->u);
     else
       read_long32(safe, 10, false, &slot->u);
     return 0;
-  case ARG_HEX:
-    read_long32(safe, 16, false, &slot->u);
-    return 0;
+  case ARG_HEX: read_long32(safe, 16, false, &slot->u); return 0;
   case ARG_STRING:
-  case ARG_PATH:
-    replace_text(&slot->s, text, type == ARG_PATH);
-    return 0;
-  case ARG_BOOLEAN:
-    return read_boolean(safe, &slot->b);
-  default:
-    print_message("*** internal error in args:set_value()\n");
-    return -1;
+  case ARG_PATH: replace_text(&slot->s, text, type == ARG_PATH); return 0;
+  case ARG_BOOLEAN: return read_boolean(safe, &slot->b);
+  default: print_message("*** internal error in args:set_value()\n"); return -1;
   }
 }
 
-void print_usage_row(const char *option, const char *type, const char *defaultText,
-                     const char *meaning) {
+void print_usage_row(const char *option, const char *type, const char *defaultText, const char *meaning) {
   print_message("%12s  %7s  %12s  %s\n", option, type, defaultText, meaning);
 }
 
@@ -149,35 +135,28 @@ void normalise_path(char *text) {
   for (char *p = text; *p != '\0'; ++p)
     if (*p == '/') *p = '\\';
   size_t lead = 0;
-  while (is_blank(text[lead])) ++lead;
+  while (is_blank(text[lead]))
+    ++lead;
   size_t length = std::strlen(text + lead);
   std::memmove(text, text + lead, length + 1);
-  while (length > 0 && is_blank(text[length - 1])) text[--length] = '\0';
+  while (length > 0 && is_blank(text[length - 1]))
+    text[--length] = '\0';
   if (length > 1 && text[length - 1] == '\\') text[length - 1] = '\0';
 }
 
-int32_t set_value(arg_value *slot, arg_type type, const char *text) {
-  return convert(slot, type, text);
-}
+int32_t set_value(arg_value *slot, arg_type type, const char *text) { return convert(slot, type, text); }
 
 void set_option_value(arg_option *option, const char *text) {
-  if (option->type != ARG_BOOLEAN && is_valid_type(option->type))
-    convert(&option->value, option->type, text);
+  if (option->type != ARG_BOOLEAN && is_valid_type(option->type)) convert(&option->value, option->type, text);
   option->given = 1;
 }
 
 void init_option(arg_option *option) {
   switch (option->type) {
-  case ARG_DOUBLE:
-    option->value.d = option->defaultValue.d;
-    break;
+  case ARG_DOUBLE: option->value.d = option->defaultValue.d; break;
   case ARG_STRING:
-  case ARG_PATH:
-    option->value.s = copy_text(option->defaultValue.s);
-    break;
-  default:
-    option->value.u = option->defaultValue.u;
-    break;
+  case ARG_PATH: option->value.s = copy_text(option->defaultValue.s); break;
+  default: option->value.u = option->defaultValue.u; break;
   }
   option->given = 0;
 }
@@ -192,31 +171,15 @@ const char *value_to_text(const arg_option *option) {
   static char text[512];
   const arg_value &value = option->defaultValue;
   switch (option->type) {
-  case ARG_FLOAT:
-    std::snprintf(text, sizeof text, "%f", static_cast<double>(value.f));
-    break;
-  case ARG_DOUBLE:
-    std::snprintf(text, sizeof text, "%f", value.d);
-    break;
-  case ARG_INT:
-    std::snprintf(text, sizeof text, "%ld", static_cast<long>(value.i));
-    break;
-  case ARG_UINT:
-    std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(value.u));
-    break;
-  case ARG_HEX:
-    std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value.u));
-    break;
+  case ARG_FLOAT: std::snprintf(text, sizeof text, "%f", static_cast<double>(value.f)); break;
+  case ARG_DOUBLE: std::snprintf(text, sizeof text, "%f", value.d); break;
+  case ARG_INT: std::snprintf(text, sizeof text, "%ld", static_cast<long>(value.i)); break;
+  case ARG_UINT: std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(value.u)); break;
+  case ARG_HEX: std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value.u)); break;
   case ARG_STRING:
-  case ARG_PATH:
-    std::snprintf(text, sizeof text, "%s", value.s != nullptr ? value.s : "");
-    break;
-  case ARG_BOOLEAN:
-    std::snprintf(text, sizeof text, "%s", value.b != 0 ? "TRUE" : "FALSE");
-    break;
-  default:
-    text[0] = '\0';
-    break;
+  case ARG_PATH: std::snprintf(text, sizeof text, "%s", value.s != nullptr ? value.s : ""); break;
+  case ARG_BOOLEAN: std::snprintf(text, sizeof text, "%s", value.b != 0 ? "TRUE" : "FALSE"); break;
+  default: text[0] = '\0'; break;
   }
   return text;
 }
@@ -240,13 +203,11 @@ void print_usage(const char *appName, const arg_set *args) {
     const arg_option &option = args->options[k];
     std::string shown = option.type == ARG_BOOLEAN ? "-/+" : "/";
     shown += option.name;
-    print_usage_row(shown.c_str(), type_text(option.type), value_to_text(&option),
-                    option.meaning);
+    print_usage_row(shown.c_str(), type_text(option.type), value_to_text(&option), option.meaning);
   }
 }
 
-int32_t parse_command_line(const char *appName, int argc, const char *const *argv,
-                           arg_set *args) {
+int32_t parse_command_line(const char *appName, int argc, const char *const *argv, arg_set *args) {
   if (appName == nullptr) {
     print_message("parse_command_line(): argument 'appName' is NULL (must not be NULL)\n");
     return -1;
@@ -261,7 +222,8 @@ int32_t parse_command_line(const char *appName, int argc, const char *const *arg
   args->sdkDir = nullptr;
   args->bitDir = nullptr;
   args->appName = copy_text(appName);
-  for (int32_t k = 0; k < args->numOptions; ++k) init_option(&args->options[k]);
+  for (int32_t k = 0; k < args->numOptions; ++k)
+    init_option(&args->options[k]);
   if (const char *sdk = std::getenv(KORVAN_SDK4)) replace_text(&args->sdkDir, sdk, true);
 
   int i = 1;
@@ -269,8 +231,7 @@ int32_t parse_command_line(const char *appName, int argc, const char *const *arg
     const char *a = argv[i];
     if (a[0] != '-' && a[0] != '/' && a[0] != '+') break;
     const char *name = a + 1;
-    if (std::strcmp(name, "h") == 0 || std::strcmp(name, "help") == 0 ||
-        std::strcmp(name, "?") == 0) {
+    if (std::strcmp(name, "h") == 0 || std::strcmp(name, "help") == 0 || std::strcmp(name, "?") == 0) {
       print_usage(appName, args);
       return -1;
     }
@@ -292,8 +253,8 @@ int32_t parse_command_line(const char *appName, int argc, const char *const *arg
     }
     if (option->type == ARG_BOOLEAN) {
       if (a[0] == '/') {
-        print_message("Boolean option %s should be specified as -%s or +%s\n", option->name,
-                      option->name, option->name);
+        print_message("Boolean option %s should be specified as -%s or +%s\n", option->name, option->name,
+                      option->name);
         return -1;
       }
       option->value.b = a[0] == '+' ? 1 : 0;
@@ -323,8 +284,8 @@ int32_t parse_command_line(const char *appName, int argc, const char *const *arg
     if (k < args->numParams) {
       arg_type type = args->paramTypes[k];
       if (set_value(&args->values[k], type, text) != 0) {
-        print_message("Value of %sparameter %d is invalid: %s\n", type_text(type),
-                      static_cast<int>(k + 1), text);
+        print_message("Value of %sparameter %d is invalid: %s\n", type_text(type), static_cast<int>(k + 1),
+                      text);
         return -1;
       }
     } else {

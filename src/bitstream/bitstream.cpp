@@ -62,7 +62,8 @@ constexpr uint8_t reversed(uint8_t b) {
 
 constexpr std::array<uint8_t, 256> make_reverse_table() {
   std::array<uint8_t, 256> table{};
-  for (unsigned b = 0; b < 256; ++b) table[b] = reversed(static_cast<uint8_t>(b));
+  for (unsigned b = 0; b < 256; ++b)
+    table[b] = reversed(static_cast<uint8_t>(b));
   return table;
 }
 
@@ -73,14 +74,14 @@ static_assert(REVERSED[0x01] == 0x80 && REVERSED[0x12] == 0x48 && REVERSED[0xC0]
 }  // namespace
 
 void reverse_bits(uint8_t *bytes, uint32_t count) {
-  for (uint32_t k = 0; k < count; ++k) bytes[k] = REVERSED[bytes[k]];
+  for (uint32_t k = 0; k < count; ++k)
+    bytes[k] = REVERSED[bytes[k]];
 }
 
 korvan_status parse_bit_header(FILE *file, uint32_t *dataLength, uint32_t *dataOffset) {
   if (platform_seek(file, 0, SEEK_END) != 0) return BIT_MALFORMED;
   const int64_t size = platform_tell(file);
-  if (size < 0 || size > 0xFFFFFFFFll || platform_seek(file, 0, SEEK_SET) != 0)
-    return BIT_MALFORMED;
+  if (size < 0 || size > 0xFFFFFFFFll || platform_seek(file, 0, SEEK_SET) != 0) return BIT_MALFORMED;
   const uint64_t fileSize = static_cast<uint64_t>(size);
 
   header_walk w;
@@ -141,8 +142,7 @@ korvan_status parse_bit_header(FILE *file, uint32_t *dataLength, uint32_t *dataO
   }
 }
 
-korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffer,
-                             uint32_t *length) {
+korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffer, uint32_t *length) {
   card_info info;
   korvan_status status = KORVAN2_GetCardInfo(card, &info);
   if (status != 0) return status;

@@ -16,7 +16,6 @@
 #define BIT_DEVICE_NAME "2v1500fg676"
 #define BIT_HEADER_WINDOW 1024u
 
-korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffer,
-                             uint32_t *length);
+korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffer, uint32_t *length);
 korvan_status parse_bit_header(FILE *file, uint32_t *dataLength, uint32_t *dataOffset);
 void reverse_bits(uint8_t *bytes, uint32_t count);

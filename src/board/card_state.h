@@ -6,6 +6,6 @@
 
 #include "korvan.h"
 
-extern korvan_card g_card;                  // 0 when no card is open
-extern volatile uint16_t *g_ctrl_regs;      // register block in the mapped window, or null
-extern uint32_t g_ctrl_local_addr;          // local bus address of the register block
+extern korvan_card g_card;              // 0 when no card is open
+extern volatile uint16_t *g_ctrl_regs;  // register block in the mapped window, or null
+extern uint32_t g_ctrl_local_addr;      // local bus address of the register block

@@ -77,9 +77,8 @@ int report_timeout(uint8_t status) {
 bool dot_due(uint32_t n, uint32_t k) { return ((n - 1u - k) & 0xFFu) == 0xFFu; }
 
 void report_mismatch(uint8_t expected, uint8_t actual, uint32_t index) {
-  std::printf("*** expected 0x%2.2lx actual 0x%2.2lx index 0x%lx\n",
-              static_cast<unsigned long>(expected), static_cast<unsigned long>(actual),
-              static_cast<unsigned long>(index));
+  std::printf("*** expected 0x%2.2lx actual 0x%2.2lx index 0x%lx\n", static_cast<unsigned long>(expected),
+              static_cast<unsigned long>(actual), static_cast<unsigned long>(index));
 }
 
 }  // namespace
@@ -158,11 +157,9 @@ int flash_program(const uint8_t *bytes, uint32_t n, uint32_t readyTimeoutMs) {
   ctrl(0x90);
   uint8_t status = 0;
   for (uint32_t k = 0; k < FLASH_LEAD_IN_BYTES; ++k)
-    if (flash_program_byte(0xFF, readyTimeoutMs, &status) != FLASH_OK)
-      return report_timeout(status);
+    if (flash_program_byte(0xFF, readyTimeoutMs, &status) != FLASH_OK) return report_timeout(status);
   for (uint32_t k = 0; k < n; ++k) {
-    if (flash_program_byte(bytes[k], readyTimeoutMs, &status) != FLASH_OK)
-      return report_timeout(status);
+    if (flash_program_byte(bytes[k], readyTimeoutMs, &status) != FLASH_OK) return report_timeout(status);
     if (dot_due(n, k)) print_dot();
   }
   end_progress_line();

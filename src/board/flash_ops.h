@@ -15,8 +15,7 @@
 void flash_setup();
 void flash_read_id(uint16_t *vendorId, uint16_t *deviceId, uint16_t *lockBit);
 int flash_erase(uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
-int flash_program(const uint8_t *bytes, uint32_t n,
-                  uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
+int flash_program(const uint8_t *bytes, uint32_t n, uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
 int flash_program_byte(uint8_t b, uint32_t readyTimeoutMs, uint8_t *lastStatus);
 uint32_t flash_verify(const uint8_t *bytes, uint32_t n);  // number of differing bytes
 uint8_t flash_read_byte();

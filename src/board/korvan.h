@@ -51,19 +51,15 @@ static_assert(offsetof(space_info, LocalSize) == sizeof(void *) + 12, "local siz
 
 extern "C" {
 KORVAN_API korvan_status KORVAN_CALL KORVAN2_OpenCard(uint32_t cardId, korvan_card *card);
-KORVAN_API korvan_status KORVAN_CALL KORVAN2_OpenCardByIndex(uint32_t cardIndex,
-                                                              korvan_card *card);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_OpenCardByIndex(uint32_t cardIndex, korvan_card *card);
 KORVAN_API korvan_status KORVAN_CALL KORVAN2_GetCardInfo(korvan_card card, card_info *info);
-KORVAN_API korvan_status KORVAN_CALL KORVAN2_GetSpaceInfo(korvan_card card, uint32_t space,
-                                                           space_info *info);
-KORVAN_API korvan_status KORVAN_CALL KORVAN2_SetClockRate(korvan_card card, uint32_t clock,
-                                                           double hz, double *actualHz);
-KORVAN_API korvan_status KORVAN_CALL KORVAN2_Read(korvan_card card, uint32_t width,
-                                                   uint32_t flags, uint32_t address,
-                                                   void *buffer, uint32_t count);
-KORVAN_API korvan_status KORVAN_CALL KORVAN2_Write(korvan_card card, uint32_t width,
-                                                    uint32_t flags, uint32_t address,
-                                                    const void *buffer, uint32_t count);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_GetSpaceInfo(korvan_card card, uint32_t space, space_info *info);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_SetClockRate(korvan_card card, uint32_t clock, double hz,
+                                                          double *actualHz);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_Read(korvan_card card, uint32_t width, uint32_t flags,
+                                                  uint32_t address, void *buffer, uint32_t count);
+KORVAN_API korvan_status KORVAN_CALL KORVAN2_Write(korvan_card card, uint32_t width, uint32_t flags,
+                                                   uint32_t address, const void *buffer, uint32_t count);
 KORVAN_API const char *KORVAN_CALL KORVAN2_GetStatusString(korvan_status status);
 KORVAN_API korvan_status KORVAN_CALL KORVAN2_CloseCard(korvan_card card);
 }

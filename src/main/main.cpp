@@ -49,8 +49,8 @@ void print_build_date(uint32_t dateWord, uint32_t timeWord) {
                 static_cast<int>(dateWord >> 8 & 0xFF), static_cast<int>(dateWord >> 16 & 0xFFFF),
                 static_cast<int>(timeWord >> 24 & 0xFF), static_cast<int>(timeWord >> 16 & 0xFF),
                 static_cast<int>(timeWord >> 8 & 0xFF));
-  std::printf("Current bridge build date: %s (0x%8.8lx_%8.8lx)\n", text,
-              static_cast<unsigned long>(dateWord), static_cast<unsigned long>(timeWord));
+  std::printf("Current bridge build date: %s (0x%8.8lx_%8.8lx)\n", text, static_cast<unsigned long>(dateWord),
+              static_cast<unsigned long>(timeWord));
 }
 
 // Everything from the open to the programming run; true when the run succeeded.
@@ -103,8 +103,8 @@ bool check_card_and_program(const command_line &cl, uint8_t **buffer) {
 
   const uint32_t blockOffset = boardType == PERINEL ? space.LocalSize - CTRL_BLOCK_FROM_END : 0;
   if (space.VirtualBase != nullptr && space.VirtualSize >= space.LocalSize)
-    g_ctrl_regs = reinterpret_cast<volatile uint16_t *>(static_cast<uint8_t *>(space.VirtualBase) +
-                                                        blockOffset);
+    g_ctrl_regs =
+        reinterpret_cast<volatile uint16_t *>(static_cast<uint8_t *>(space.VirtualBase) + blockOffset);
   g_ctrl_local_addr = space.LocalBase + blockOffset;
 
   const uint8_t minimumRevision = boardType == HALCYRA ? 1 : 0;
@@ -129,8 +129,7 @@ bool check_card_and_program(const command_line &cl, uint8_t **buffer) {
   } else {
     std::printf("Current bridge build date: not available (Bridge revision too low)\n");
   }
-  std::printf("Control register local bus address: 0x%lx\n",
-              static_cast<unsigned long>(g_ctrl_local_addr));
+  std::printf("Control register local bus address: 0x%lx\n", static_cast<unsigned long>(g_ctrl_local_addr));
   if (!skipRevisionGate && ((logicRevision & 0xF0) != 0x10 || bridgeRevision < 1)) {
     std::printf("*** This utility requires Halcyra Bridge revision 01 or later.\n");
     return false;

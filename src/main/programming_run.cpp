@@ -29,8 +29,7 @@ bool programming_run(const char *bitPath, uint8_t **buffer) {
   }
   status = KORVAN2_SetClockRate(g_card, LCLK, LCLK_HZ, nullptr);
   if (status != 0) {
-    std::printf("Failed to set LCLK to %.1fMHz: %s\n", LCLK_HZ / 1e6,
-                KORVAN2_GetStatusString(status));
+    std::printf("Failed to set LCLK to %.1fMHz: %s\n", LCLK_HZ / 1e6, KORVAN2_GetStatusString(status));
     return false;
   }
   flash_setup();

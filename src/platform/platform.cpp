@@ -5,8 +5,8 @@
 #else
 #include <sys/types.h>
 
-#include <cerrno>
 #include <time.h>
+#include <cerrno>
 #endif
 
 void platform_sleep_ms(uint32_t ms) {

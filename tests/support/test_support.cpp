@@ -24,8 +24,8 @@ namespace test {
 scratch_dir::scratch_dir() {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  fs::path dir = fs::temp_directory_path() /
-                 ("sorvel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  fs::path dir =
+      fs::temp_directory_path() / ("sorvel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
   fs::create_directories(dir);
   path_ = dir.string();
 }
@@ -145,14 +145,18 @@ uint64_t stat_value(const std::string &statsPath, const std::string &name) {
 #if defined(_WIN32)
 const int FAILED_STATUS = -1;
 
-run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const std::string &cardFile) {
+run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args,
+                      const std::string &cardFile) {
   std::string command = "\"" SORVEL_EXE "\"";
-  for (const std::string &arg : args) command += " \"" + arg + "\"";
+  for (const std::string &arg : args)
+    command += " \"" + arg + "\"";
   const std::string outPath = dir + "\\stdout.txt";
   const std::string errPath = dir + "\\stderr.txt";
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-  HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE out =
+      CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  HANDLE err =
+      CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -163,7 +167,8 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
   set_env("KORVAN_SIM", cardFile.empty() ? nullptr : cardFile.c_str());
   std::vector<char> line(command.begin(), command.end());
   line.push_back('\0');
-  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(), &startup, &process);
+  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
+                                &startup, &process);
   set_env("KORVAN_SIM", nullptr);
   CloseHandle(out);
   CloseHandle(err);
@@ -178,7 +183,8 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
 #else
 const int FAILED_STATUS = 255;
 
-run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const std::string &cardFile) {
+run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args,
+                      const std::string &cardFile) {
   const std::string outPath = dir + "/stdout.txt";
   const std::string errPath = dir + "/stderr.txt";
   pid_t child = fork();
@@ -197,7 +203,8 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
       setenv("KORVAN_SIM", cardFile.c_str(), 1);
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(SORVEL_EXE));
-    for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
+    for (const std::string &arg : args)
+      argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
     execv(SORVEL_EXE, argv.data());
     _exit(127);
