@@ -1,8 +1,19 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test.
+# Builds everything and runs every test: the Linux build, then the Windows
+# build (MinGW-w64) under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev
+bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest \
+  g++-mingw-w64-x86-64 wine64
+
+echo "== Linux"
 cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON >/dev/null
 cmake --build build/linux -j2
 (cd build/linux && ctest -j2 --output-on-failure)
+
+echo "== Windows, under Wine"
+source scripts/wine-env.sh
+cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON >/dev/null
+cmake --build build/windows -j2
+(cd build/windows && ctest -j2 --output-on-failure)

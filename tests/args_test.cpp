@@ -65,7 +65,7 @@ parse_result parse(table &t, std::vector<std::string> args) {
     argv.push_back(a.c_str());
   testing::internal::CaptureStdout();
   int32_t status = parse_command_line("sorvel", static_cast<int>(argv.size()), argv.data(), &t.set);
-  return {status, testing::internal::GetCapturedStdout()};
+  return {status, test::captured_stdout()};
 }
 
 struct message_case {
@@ -253,7 +253,7 @@ TEST(Parser, NullArgumentsAreRefused) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(parse_command_line(nullptr, 1, argv, &t.set), -1);
   EXPECT_EQ(parse_command_line("sorvel", 1, argv, nullptr), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(test::captured_stdout(),
             "parse_command_line(): argument 'appName' is NULL (must not be NULL)\n"
             "parse_command_line(): argument 'args' is NULL (must not be NULL)\n");
 }
@@ -263,7 +263,7 @@ TEST(Parser, NoArgumentVectorAtAll) {
   t.set.numRequired = 0;
   testing::internal::CaptureStdout();
   EXPECT_EQ(parse_command_line("sorvel", 0, nullptr, &t.set), 0);
-  testing::internal::GetCapturedStdout();
+  test::captured_stdout();
   EXPECT_EQ(t.set.numValues, 0);
   EXPECT_EQ(t.set.values, nullptr);
 }

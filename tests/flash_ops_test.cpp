@@ -232,7 +232,7 @@ TEST(FlashOperations, EraseMakesSixtyFourIterations) {
   s.start();
   testing::internal::CaptureStdout();
   EXPECT_EQ(flash_erase(), FLASH_OK);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(64, '.') + "\n");
+  EXPECT_EQ(test::captured_stdout(), std::string(64, '.') + "\n");
   s.ctrl(0x97);
   s.ctrl(0x90);
   s.data(0x20);
@@ -271,7 +271,7 @@ TEST_P(ProgressDots, OnePerFull256DataBytes) {
   EXPECT_EQ(flash_erase(), FLASH_OK);
   EXPECT_EQ(flash_program(data.data(), n), FLASH_OK);
   EXPECT_EQ(flash_verify(data.data(), n), 0u);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+  EXPECT_EQ(test::captured_stdout(),
             std::string(64, '.') + "\n" + GetParam().dots + "\n" + GetParam().dots + "\n");
   EXPECT_EQ(s.stat("bytes_programmed"), 16u + n);
 }
@@ -288,7 +288,7 @@ TEST(FlashOperations, VerifyPrintsEachDifferenceWithItsFlashAddress) {
   flash_erase();
   flash_program(data.data(), 4);
   const uint32_t differing = flash_verify(data.data(), 4);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), std::string(64, '.') +
+  EXPECT_EQ(test::captured_stdout(), std::string(64, '.') +
                                                         "\n\n"
                                                         "*** expected 0x11 actual 0xff index 0x11\n"
                                                         "*** expected 0x33 actual 0xff index 0x13\n"
@@ -307,7 +307,7 @@ TEST(FlashOperations, UnerasedLeadInReadsAsZero) {
     std::snprintf(line, sizeof line, "*** expected 0xff actual 0x00 index 0x%x\n", k);
     expected += line;
   }
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), expected + "\n");
+  EXPECT_EQ(test::captured_stdout(), expected + "\n");
 }
 
 TEST(FlashOperations, BusyStatusIsPolledAgain) {
@@ -335,7 +335,7 @@ TEST_P(ReadyPollTimeout, ClosesTheLineReportsAndStops) {
   int result = flash_erase(50);
   if (result == FLASH_OK) result = flash_program(data.data(), 300, 50);
   EXPECT_EQ(result, FLASH_TIMED_OUT);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), GetParam().out);
+  EXPECT_EQ(test::captured_stdout(), GetParam().out);
   EXPECT_EQ(s.stat(GetParam().notReached), 0u);  // stopped at once
 }
 

@@ -98,7 +98,7 @@ TEST(ProgrammingRun, ReadOnlyBitFileIsProgrammed) {
 
 TEST(ProgrammingRun, SampleBitstream) {
   test::scratch_dir dir;
-  std::filesystem::copy_file(SAMPLE_BIT, dir.file("sample.bit"));
+  std::filesystem::copy_file(test::host_path(SAMPLE_BIT), dir.file("sample.bit"));
   test::write_text(dir.file("card.ini"), "[card]\nflash_image = flash.bin\n");
   test::run_result r = test::run_sorvel(dir.path(), {"sample.bit"}, "card.ini");
   EXPECT_EQ(r.out, full_run(707916));

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -67,6 +69,27 @@ std::vector<std::string> read_lines(const std::string &path) {
   }
   return lines;
 }
+
+std::string without_cr(const std::string &text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t k = 0; k < text.size(); ++k)
+    if (!(text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n')) out += text[k];
+  return out;
+}
+
+std::string host_path(const std::string &path) {
+#if defined(_WIN32)
+  std::string windows = !path.empty() && path[0] == '/' ? "Z:" + path : path;
+  for (char &c : windows)
+    if (c == '/') c = '\\';
+  return windows;
+#else
+  return path;
+#endif
+}
+
+std::string captured_stdout() { return without_cr(testing::internal::GetCapturedStdout()); }
 
 void set_env(const char *name, const char *value) {
 #if defined(_WIN32)
@@ -147,7 +170,8 @@ const int FAILED_STATUS = -1;
 
 run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args,
                       const std::string &cardFile) {
-  std::string command = "\"" SORVEL_EXE "\"";
+  const std::string exe = host_path(SORVEL_EXE);
+  std::string command = "\"" + exe + "\"";
   for (const std::string &arg : args)
     command += " \"" + arg + "\"";
   const std::string outPath = dir + "\\stdout.txt";
@@ -167,7 +191,7 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
   set_env("KORVAN_SIM", cardFile.empty() ? nullptr : cardFile.c_str());
   std::vector<char> line(command.begin(), command.end());
   line.push_back('\0');
-  BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
+  BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
                                 &startup, &process);
   set_env("KORVAN_SIM", nullptr);
   CloseHandle(out);
@@ -178,7 +202,7 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  return {static_cast<int>(code), read_text(outPath), read_text(errPath)};
+  return {static_cast<int>(code), without_cr(read_text(outPath)), without_cr(read_text(errPath))};
 }
 #else
 const int FAILED_STATUS = 255;

@@ -28,6 +28,15 @@ std::vector<uint8_t> read_file(const std::string &path);
 std::string read_text(const std::string &path);
 std::vector<std::string> read_lines(const std::string &path);
 
+// What a test captured of standard output, line ends as on Linux (the
+// Windows runtime writes "\r\n" in text mode).
+std::string captured_stdout();
+std::string without_cr(const std::string &text);
+
+// A path of the build machine as this program sees it (under Wine, Linux
+// paths are on drive Z:).
+std::string host_path(const std::string &path);
+
 // Sets or, with null, removes a variable of this process's environment.
 void set_env(const char *name, const char *value);
 
