@@ -7,15 +7,21 @@ namespace {
 constexpr uint16_t STROBE = 0x10;
 
 // The function whose code equals the value written in every bit but the
-// strobe; 0 for none.
-uint16_t code_of(uint16_t value) {
-  static const uint16_t codes[] = {0x9F, 0x8C, 0x93, 0x97, 0x91, 0x92, 0x95, 0x14, 0x90, 0x10};
-  for (uint16_t code : codes)
-    if ((code & ~STROBE) == (value & ~STROBE)) return code;
-  return 0;
-}
+// strobe, by the value's low byte with the strobe clear; 0 for none.
+struct code_table {
+  uint16_t code[256] = {};
+  constexpr code_table() {
+    for (uint16_t c : {0x9F, 0x8C, 0x93, 0x97, 0x91, 0x92, 0x95, 0x14, 0x90, 0x10})
+      code[c & ~STROBE] = c;
+  }
+};
+constexpr code_table CODES;
 
-void run_code(bridge_model *bridge, recorder *rec, uint16_t value) {
+uint16_t code_of(uint16_t value) { return value > 0xFF ? 0 : CODES.code[value & ~STROBE]; }
+
+}  // namespace
+
+void bridge_pulse(bridge_model *bridge, recorder *rec, uint16_t value) {
   flash_model &flash = bridge->flash;
   const uint16_t code = code_of(value);
   const bool enabled = bridge->stage == interface_stage::enabled;
@@ -48,18 +54,6 @@ void run_code(bridge_model *bridge, recorder *rec, uint16_t value) {
     return;
   }
   ++rec->pulses[code];
-}
-
-}  // namespace
-
-void bridge_write(bridge_model *bridge, recorder *rec, uint32_t reg, uint16_t value) {
-  if (reg == REG_FLASH_DATA) {
-    bridge->dataWritten = value;
-    return;
-  }
-  const bool falling = (bridge->ctrl & STROBE) != 0 && (value & STROBE) == 0;
-  bridge->ctrl = value;
-  if (falling) run_code(bridge, rec, value);
 }
 
 uint16_t bridge_read(const bridge_model &bridge, uint32_t reg) {

@@ -24,8 +24,20 @@ struct bridge_model {
   flash_model flash;
 };
 
-// reg is REG_FLASH_DATA or REG_FLASH_CTRL.
-void bridge_write(bridge_model *bridge, recorder *rec, uint32_t reg, uint16_t value);
+// The function of a control value written at the strobe's falling edge.
+void bridge_pulse(bridge_model *bridge, recorder *rec, uint16_t value);
+
+// reg is REG_FLASH_DATA or REG_FLASH_CTRL. The strobe (bit 4) is active low:
+// a write with it clear after one with it set is a pulse.
+inline void bridge_write(bridge_model *bridge, recorder *rec, uint32_t reg, uint16_t value) {
+  if (reg == REG_FLASH_DATA) {
+    bridge->dataWritten = value;
+    return;
+  }
+  const bool falling = (bridge->ctrl & 0x10) != 0 && (value & 0x10) == 0;
+  bridge->ctrl = value;
+  if (falling) bridge_pulse(bridge, rec, value);
+}
 uint16_t bridge_read(const bridge_model &bridge, uint32_t reg);
 
 }  // namespace ksim

@@ -167,9 +167,8 @@ korvan_status open_card(bool byIndex, uint32_t number, korvan_card *handle) {
 uint32_t library_register(const sim_card &card, uint32_t width, uint32_t flags, uint32_t address,
                           uint32_t count) {
   if (width != KORVAN_WIDTH_16 || flags != 0 || count != 2 || !card.hasBlock) return 0;
-  if (address == card.blockAddress + REG_FLASH_DATA) return REG_FLASH_DATA;
-  if (address == card.blockAddress + REG_FLASH_CTRL) return REG_FLASH_CTRL;
-  return 0;
+  const uint32_t reg = address - card.blockAddress;
+  return reg == REG_FLASH_CTRL || reg == REG_FLASH_DATA ? reg : 0;
 }
 
 bool is_build_read(uint32_t width, uint32_t flags, uint32_t address, uint32_t count) {

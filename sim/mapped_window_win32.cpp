@@ -83,7 +83,8 @@ mapped_window *window_open(uint32_t size, uint32_t watchOffset, const window_cli
     page_size = info.dwPageSize;
   }
   int slot = 0;
-  while (slot < MAX_WINDOWS && windows[slot] != nullptr) ++slot;
+  while (slot < MAX_WINDOWS && windows[slot] != nullptr)
+    ++slot;
   if (slot == MAX_WINDOWS || size == 0) return nullptr;
   const size_t mapped = (static_cast<size_t>(size) + page_size - 1) / page_size * page_size;
   void *base = VirtualAlloc(nullptr, mapped, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);

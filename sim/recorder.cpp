@@ -13,8 +13,7 @@ void trace_line(recorder *rec, const char *format, ...) {
   std::fputc('\n', rec->trace);
 }
 
-void record_access(recorder *rec, bool write, access_path path, uint32_t address, uint32_t value) {
-  (write ? rec->writes : rec->reads)[path]++;
+void trace_access(recorder *rec, bool write, access_path path, uint32_t address, uint32_t value) {
   trace_line(rec, "%c %s %x %x", write ? 'W' : 'R', path == PATH_MAP ? "map" : "lib",
              static_cast<unsigned>(address), static_cast<unsigned>(value));
 }

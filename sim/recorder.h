@@ -27,8 +27,13 @@ void trace_line(recorder *rec, const char *format, ...)
 #endif
     ;
 
-// A register access that reached the bridge.
-void record_access(recorder *rec, bool write, access_path path, uint32_t address, uint32_t value);
+void trace_access(recorder *rec, bool write, access_path path, uint32_t address, uint32_t value);
+
+// A register access that reached the bridge: counted, and traced when tracing.
+inline void record_access(recorder *rec, bool write, access_path path, uint32_t address, uint32_t value) {
+  (write ? rec->writes : rec->reads)[path]++;
+  if (rec->trace != nullptr) trace_access(rec, write, path, address, value);
+}
 
 // Writes the counts, one `name value` a line; false when the file cannot be written.
 bool write_stats(const recorder &rec, const std::string &fileName, uint64_t bytesProgrammed,
