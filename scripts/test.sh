@@ -1,15 +1,23 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the Linux build, then the Windows
-# build (MinGW-w64) under Wine.
+# Builds everything and runs every test: the Linux build (GCC, with a
+# valgrind run), the sanitizer build (Clang: AddressSanitizer with leak
+# checking, UndefinedBehaviorSanitizer, and the fuzz targets briefly), and
+# the Windows build (MinGW-w64) under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest \
-  g++-mingw-w64-x86-64 wine64
+bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest valgrind \
+  clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine64
 
 echo "== Linux"
 cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON >/dev/null
 cmake --build build/linux -j2
 (cd build/linux && ctest -j2 --output-on-failure)
+
+echo "== Sanitizers and fuzz targets"
+CC=clang CXX=clang++ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON \
+  -DSORVEL_SANITIZE=ON -DSORVEL_FUZZ=ON >/dev/null
+cmake --build build/sanitize -j2
+(cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 ctest -j2 --output-on-failure)
 
 echo "== Windows, under Wine"
 source scripts/wine-env.sh

@@ -1,8 +1,8 @@
 #include "card_config.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 namespace ksim {
@@ -21,6 +21,24 @@ std::string trim(const std::string &text) {
   if (first == std::string::npos) return std::string();
   size_t last = text.find_last_not_of(blanks);
   return text.substr(first, last - first + 1);
+}
+
+// A piece of the file as it may be shown in a message: bytes that do not
+// print as \xNN, at most 60 of them.
+std::string shown(const std::string &text) {
+  std::string out;
+  for (size_t k = 0; k < text.size() && k < 60; ++k) {
+    const unsigned char c = static_cast<unsigned char>(text[k]);
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    }
+  }
+  if (text.size() > 60) out += "...";
+  return out;
 }
 
 bool parse_number(const std::string &text, uint32_t *out) {
@@ -193,7 +211,7 @@ bool parse_card_text(const std::string &text, const std::string &fileName, std::
     if (line.empty()) continue;
     if (line[0] == '[') {
       if (line != "[card]") {
-        *error = where + std::to_string(number) + ": unknown section '" + line + "'";
+        *error = where + std::to_string(number) + ": unknown section '" + shown(line) + "'";
         return false;
       }
       parsed.emplace_back();
@@ -203,7 +221,7 @@ bool parse_card_text(const std::string &text, const std::string &fileName, std::
     size_t equals = line.find('=');
     std::string key = trim(line.substr(0, equals));
     if (equals == std::string::npos) {
-      *error = where + std::to_string(number) + ": expected 'key = value', not '" + line + "'";
+      *error = where + std::to_string(number) + ": expected 'key = value', not '" + shown(line) + "'";
       return false;
     }
     std::string value = trim(line.substr(equals + 1));
@@ -211,7 +229,7 @@ bool parse_card_text(const std::string &text, const std::string &fileName, std::
     for (const key_parser &candidate : key_parsers)
       if (key == candidate.key) parser = &candidate;
     if (parser == nullptr) {
-      *error = where + std::to_string(number) + ": unknown key '" + key + "'";
+      *error = where + std::to_string(number) + ": unknown key '" + shown(key) + "'";
       return false;
     }
     if (parsed.empty()) {
@@ -219,7 +237,7 @@ bool parse_card_text(const std::string &text, const std::string &fileName, std::
       return false;
     }
     if (!parser->parse(value, &parsed.back())) {
-      *error = where + std::to_string(number) + ": bad value for key '" + key + "': '" + value + "'";
+      *error = where + std::to_string(number) + ": bad value for key '" + key + "': '" + shown(value) + "'";
       return false;
     }
   }
@@ -240,14 +258,22 @@ bool load_cards(std::vector<card_config> *cards, std::string *error) {
     cards->assign(1, card_config());
     return true;
   }
-  std::ifstream file(fileName, std::ios::binary);
-  std::ostringstream text;
-  if (file) text << file.rdbuf();
-  if (!file || file.bad()) {
+  std::string text;
+  FILE *file = std::fopen(fileName, "rb");
+  bool readable = file != nullptr;
+  if (readable) {
+    char chunk[4096];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+      text.append(chunk, got);
+    readable = std::ferror(file) == 0;  // a folder, for one, cannot be read
+    std::fclose(file);
+  }
+  if (!readable) {
     *error = std::string("card file ") + fileName + " cannot be read";
     return false;
   }
-  return parse_card_text(text.str(), fileName, cards, error);
+  return parse_card_text(text, fileName, cards, error);
 }
 
 }  // namespace ksim

@@ -289,10 +289,10 @@ TEST(FlashOperations, VerifyPrintsEachDifferenceWithItsFlashAddress) {
   flash_program(data.data(), 4);
   const uint32_t differing = flash_verify(data.data(), 4);
   EXPECT_EQ(test::captured_stdout(), std::string(64, '.') +
-                                                        "\n\n"
-                                                        "*** expected 0x11 actual 0xff index 0x11\n"
-                                                        "*** expected 0x33 actual 0xff index 0x13\n"
-                                                        "\n");
+                                         "\n\n"
+                                         "*** expected 0x11 actual 0xff index 0x11\n"
+                                         "*** expected 0x33 actual 0xff index 0x13\n"
+                                         "\n");
   EXPECT_EQ(differing, 2u);  // a weak lead-in byte stays 0xff: no difference
 }
 

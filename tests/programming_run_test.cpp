@@ -179,15 +179,4 @@ TEST(ProgrammingRun, OtherIdentityIsShownAndAccepted) {
   EXPECT_EQ(f.run().out.substr(CHECKS.size(), 31), "Vendor ID = 89, Device ID = 16\n");
 }
 
-TEST(ProgrammingRun, StuckEraseTimesOutAndFails) {
-  run_fixture f("stuck = erase\nbusy_reads = 0\ntrace = none\n", 1);
-  test::run_result r = f.run();
-  EXPECT_EQ(r.out,
-            CHECKS + IDS +
-                "Erasing Flash...\n\n*** Timed out waiting for the Flash to become ready (status 0x00)\n");
-  EXPECT_EQ(r.status, test::FAILED_STATUS);
-  EXPECT_EQ(f.stat("calls_close"), 1u);
-  EXPECT_EQ(f.stat("pulses_92"), 0u);
-}
-
 }  // namespace

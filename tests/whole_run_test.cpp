@@ -200,16 +200,66 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CardChecks, BuiltInCardWithoutCardFile) {
   test::scratch_dir dir;
-  test::run_result r = test::run_sorvel(dir.path(), {"-card", "1", "b.bit"}, "");
+  test::run_result r = test::run_sorvel(dir.path(), {"-card", "1", "b.bit"}, nullptr);
   EXPECT_EQ(r.out, "*** Failed to open card with ID 1: no such card\n");
   EXPECT_EQ(r.status, test::FAILED_STATUS);
 }
 
-TEST(CardChecks, UnreadableCardFileIsNamed) {
+struct bad_environment_case {
+  const char *name;
+  const char *cardFile;
+  std::vector<uint8_t> content;  // written to card.bin when not empty
+  std::string out;
+};
+void PrintTo(const bad_environment_case &c, std::ostream *os) { *os << c.name; }
+
+class BadCardFiles : public testing::TestWithParam<bad_environment_case> {};
+
+TEST_P(BadCardFiles, GiveAClearStatus) {
+  const bad_environment_case &c = GetParam();
   test::scratch_dir dir;
-  test::run_result r = test::run_sorvel(dir.path(), {"b.bit"}, "missing.ini");
-  EXPECT_EQ(r.out, "*** Failed to open card with ID 0: card file missing.ini cannot be read\n");
+  if (!c.content.empty()) test::write_file(dir.file("card.bin"), c.content);
+  test::run_result r = test::run_sorvel(dir.path(), {"b.bit"}, c.cardFile);
+  EXPECT_EQ(r.out, c.out);
+  EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, test::FAILED_STATUS);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadCardFiles,
+    testing::Values(
+        bad_environment_case{"missing",
+                             "missing.ini",
+                             {},
+                             "*** Failed to open card with ID 0: card file missing.ini cannot be read\n"},
+        bad_environment_case{
+            "empty_name", "", {}, "*** Failed to open card with ID 0: card file  cannot be read\n"},
+        bad_environment_case{
+            "a_folder", ".", {}, "*** Failed to open card with ID 0: card file . cannot be read\n"},
+        bad_environment_case{"binary",
+                             "card.bin",
+                             {0x7F, 0x45, 0x4C, 0x46, 0x02, 0x01, 0x00, 0xFF, 0x0A},
+                             "*** Failed to open card with ID 0: card file card.bin line 1: expected "
+                             "'key = value', not '\\x7fELF\\x02\\x01\\x00\\xff'\n"},
+        bad_environment_case{
+            "no_cards", "card.bin", {'#', '\n'}, "*** Failed to open card with ID 0: no such card\n"},
+        bad_environment_case{
+            "image_too_large", "card.bin",
+            test::bit_body("[card]\nflash_blocks = 1\nflash_block_size = 4\nflash_image = card.bin\n", false),
+            "*** Failed to open card with ID 0: Flash image card.bin is larger than the Flash\n"}),
+    [](const testing::TestParamInfo<bad_environment_case> &param_info) {
+      return std::string(param_info.param.name);
+    });
+
+TEST(CardChecks, StrangeSdkDirectoryIsHarmless) {
+  test::scratch_dir dir;
+  test::write_file(dir.file("b.bit"), test::bridge_bit({1, 2, 3}));
+  test::write_text(dir.file("card.ini"), "[card]\nfail = clock\n");
+  const std::string strange = " \t/" + std::string(5000, '/') + "%s%n\x80 ";
+  test::set_env("KORVAN_SDK4", strange.c_str());
+  test::run_result r = test::run_sorvel(dir.path(), {"b.bit"}, "card.ini");
+  test::set_env("KORVAN_SDK4", nullptr);
+  EXPECT_EQ(r.out, REV02 + DATE + ADDR0 + NO_CLOCK);
 }
 
 }  // namespace

@@ -2,12 +2,13 @@
 // realistic header and the configuration size of the device, deterministic.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr uint32_t DATA_BYTES = 707916;
+constexpr uint32_t DEVICE_DATA_BYTES = 707916;  // one configuration of the bridge device
 
 void put16(std::vector<uint8_t> &out, uint32_t value) {
   out.push_back(static_cast<uint8_t>(value >> 8));
@@ -29,8 +30,11 @@ void record(std::vector<uint8_t> &out, char key, const std::string &text) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make_sample_bit OUTPUT\n");
+  unsigned long dataBytes = DEVICE_DATA_BYTES;
+  char *end = nullptr;
+  if (argc == 3) dataBytes = std::strtoul(argv[2], &end, 0);
+  if (argc < 2 || argc > 3 || (argc == 3 && (*end != '\0' || dataBytes < 8 || dataBytes > 0x10000000))) {
+    std::fprintf(stderr, "usage: make_sample_bit OUTPUT [DATA_BYTES, 8 or more]\n");
     return 2;
   }
   std::vector<uint8_t> out;
@@ -43,18 +47,18 @@ int main(int argc, char **argv) {
   record(out, 'c', "2019/06/28");
   record(out, 'd', "09:05:07");
   out.push_back('e');
-  put32(out, DATA_BYTES);
+  put32(out, static_cast<uint32_t>(dataBytes));
 
   // Dummy word, sync word, then frames of deterministic words.
   const size_t start = out.size();
   put32(out, 0xFFFFFFFF);
   put32(out, 0xAA995566);
   uint32_t state = 0x12345678;
-  while (out.size() - start + 4 <= DATA_BYTES) {
+  while (out.size() - start + 4 <= dataBytes) {
     state = state * 1664525u + 1013904223u;
     put32(out, state);
   }
-  while (out.size() - start < DATA_BYTES)
+  while (out.size() - start < dataBytes)
     out.push_back(0x00);
 
   FILE *file = std::fopen(argv[1], "wb");

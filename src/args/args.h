@@ -18,9 +18,11 @@ enum : arg_type {
 
 extern const char *const arg_type_names[8];
 
+// An empty slot is all zero: the eight-byte member starts at 0.0, whose
+// bits are all zero, so a null text and 0 as well.
 union arg_value {
   float f;
-  double d;
+  double d = 0.0;
   int32_t i;
   uint32_t u;
   int32_t b;

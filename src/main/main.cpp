@@ -5,6 +5,7 @@
 
 #include "args/args.h"
 #include "board/card_state.h"
+#include "main/command_line.h"
 #include "main/programming_run.h"
 
 namespace {
@@ -18,31 +19,6 @@ constexpr uint32_t BUILD_REG_FLAGS = 2;
 
 const char *status_text(korvan_status status) { return KORVAN2_GetStatusString(status); }
 
-// The option table and the one positional parameter, in main's storage.
-struct command_line {
-  arg_option options[3];
-  arg_type paramTypes[1] = {ARG_STRING};
-  const char *paramNames[1] = {"BIT file"};
-  const char *paramMeanings[1] = {"specify bitstream file (.BIT)"};
-  arg_set set{};
-};
-
-void declare(command_line &cl) {
-  cl.options[0] = arg_option{"card", ARG_UINT, "ID of card to use", {}, 0, {}};
-  cl.options[0].defaultValue.u = 0;
-  cl.options[1] = arg_option{"index", ARG_UINT, "index of card to use", {}, 0, {}};
-  cl.options[1].defaultValue.u = 0;
-  cl.options[2] = arg_option{"f", ARG_BOOLEAN, "don't check Bridge revision", {}, 0, {}};
-  cl.options[2].defaultValue.b = 0;
-  cl.set.numOptions = 3;
-  cl.set.paramTypes = cl.paramTypes;
-  cl.set.paramNames = cl.paramNames;
-  cl.set.paramMeanings = cl.paramMeanings;
-  cl.set.numParams = 1;
-  cl.set.numRequired = 1;
-  cl.set.options = cl.options;
-}
-
 void print_build_date(uint32_t dateWord, uint32_t timeWord) {
   char text[64];
   std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", static_cast<int>(dateWord & 0xFF),
@@ -55,8 +31,8 @@ void print_build_date(uint32_t dateWord, uint32_t timeWord) {
 
 // Everything from the open to the programming run; true when the run succeeded.
 bool check_card_and_program(const command_line &cl, uint8_t **buffer) {
-  const arg_option &card = cl.options[0];
-  const arg_option &index = cl.options[1];
+  const arg_option &card = cl.options[OPTION_CARD];
+  const arg_option &index = cl.options[OPTION_INDEX];
   korvan_status status = 0;
   if (index.given) {
     status = KORVAN2_OpenCardByIndex(index.value.u, &g_card);
@@ -74,7 +50,7 @@ bool check_card_and_program(const command_line &cl, uint8_t **buffer) {
     }
   }
   const char *bitPath = cl.set.values[0].s;
-  const bool skipRevisionGate = cl.options[2].value.b != 0;
+  const bool skipRevisionGate = cl.options[OPTION_FORCE].value.b != 0;
 
   card_info info;
   status = KORVAN2_GetCardInfo(g_card, &info);
@@ -143,8 +119,9 @@ bool check_card_and_program(const command_line &cl, uint8_t **buffer) {
 int main(int argc, char **argv) {
   g_card = 0;
   uint8_t *buffer = nullptr;
-  command_line cl;
-  declare(cl);
+  // The parser's copies live as long as the process: kept reachable here.
+  static command_line cl;
+  declare_command_line(&cl);
 
   int result = -1;
   if (parse_command_line("sorvel", argc, argv, &cl.set) == 0)

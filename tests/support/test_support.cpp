@@ -168,8 +168,7 @@ uint64_t stat_value(const std::string &statsPath, const std::string &name) {
 #if defined(_WIN32)
 const int FAILED_STATUS = -1;
 
-run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args,
-                      const std::string &cardFile) {
+run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const char *cardFile) {
   const std::string exe = host_path(SORVEL_EXE);
   std::string command = "\"" + exe + "\"";
   for (const std::string &arg : args)
@@ -188,7 +187,7 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
-  set_env("KORVAN_SIM", cardFile.empty() ? nullptr : cardFile.c_str());
+  set_env("KORVAN_SIM", cardFile);
   std::vector<char> line(command.begin(), command.end());
   line.push_back('\0');
   BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
@@ -207,8 +206,7 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
 #else
 const int FAILED_STATUS = 255;
 
-run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args,
-                      const std::string &cardFile) {
+run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const char *cardFile) {
   const std::string outPath = dir + "/stdout.txt";
   const std::string errPath = dir + "/stderr.txt";
   pid_t child = fork();
@@ -221,10 +219,10 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    if (cardFile.empty())
+    if (cardFile == nullptr)
       unsetenv("KORVAN_SIM");
     else
-      setenv("KORVAN_SIM", cardFile.c_str(), 1);
+      setenv("KORVAN_SIM", cardFile, 1);
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(SORVEL_EXE));
     for (const std::string &arg : args)

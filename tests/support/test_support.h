@@ -62,9 +62,8 @@ struct run_result {
 extern const int FAILED_STATUS;
 
 // Runs the built utility in folder dir with these arguments; KORVAN_SIM
-// names cardFile (relative to dir) unless it is empty.
-run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args,
-                      const std::string &cardFile);
+// is cardFile (relative to dir), or unset when cardFile is null.
+run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const char *cardFile);
 
 // Lines of a trace that match a prefix.
 std::vector<std::string> lines_starting(const std::vector<std::string> &lines, const std::string &prefix);

@@ -1,0 +1,50 @@
+// Arbitrary argument vectors (NUL-separated) through the utility's table.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "main/command_line.h"
+
+namespace {
+
+// The parser's copies live as long as the process in the utility; here
+// each run releases them, so that leaks of its own stand out.
+void release(command_line *cl) {
+  for (int32_t k = 0; k < cl->set.numValues; ++k)
+    std::free(cl->set.values[k].s);
+  std::free(cl->set.values);
+  std::free(cl->set.appName);
+  std::free(cl->set.sdkDir);
+  std::free(cl->set.bitDir);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  std::vector<std::string> words(1, "sorvel");
+  words.emplace_back();
+  for (size_t k = 0; k < size && words.size() < 64; ++k) {
+    if (data[k] == 0)
+      words.emplace_back();
+    else
+      words.back() += static_cast<char>(data[k]);
+  }
+  std::vector<const char *> argv;
+  for (const std::string &word : words)
+    argv.push_back(word.c_str());
+  argv.push_back(nullptr);
+
+  command_line cl;
+  declare_command_line(&cl);
+  const int32_t result = parse_command_line("sorvel", static_cast<int>(words.size()), argv.data(), &cl.set);
+  if (result == 0 && (cl.set.numValues < 1 || cl.set.values[0].s == nullptr)) std::abort();
+  release(&cl);
+  return 0;
+}

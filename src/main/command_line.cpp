@@ -1,0 +1,21 @@
+#include "command_line.h"
+
+void declare_command_line(command_line *cl) {
+  *cl = command_line{};
+  cl->options[OPTION_CARD] = arg_option{"card", ARG_UINT, "ID of card to use", {}, 0, {}};
+  cl->options[OPTION_CARD].defaultValue.u = 0;
+  cl->options[OPTION_INDEX] = arg_option{"index", ARG_UINT, "index of card to use", {}, 0, {}};
+  cl->options[OPTION_INDEX].defaultValue.u = 0;
+  cl->options[OPTION_FORCE] = arg_option{"f", ARG_BOOLEAN, "don't check Bridge revision", {}, 0, {}};
+  cl->options[OPTION_FORCE].defaultValue.b = 0;
+  cl->paramTypes[0] = ARG_STRING;
+  cl->paramNames[0] = "BIT file";
+  cl->paramMeanings[0] = "specify bitstream file (.BIT)";
+  cl->set.numOptions = OPTION_COUNT;
+  cl->set.paramTypes = cl->paramTypes;
+  cl->set.paramNames = cl->paramNames;
+  cl->set.paramMeanings = cl->paramMeanings;
+  cl->set.numParams = 1;
+  cl->set.numRequired = 1;
+  cl->set.options = cl->options;
+}
