@@ -217,6 +217,9 @@ class BadCardFiles : public testing::TestWithParam<bad_environment_case> {};
 
 TEST_P(BadCardFiles, GiveAClearStatus) {
   const bad_environment_case &c = GetParam();
+#if defined(_WIN32)
+  if (c.cardFile != nullptr && *c.cardFile == '\0') GTEST_SKIP() << "Windows removes a variable set empty";
+#endif
   test::scratch_dir dir;
   if (!c.content.empty()) test::write_file(dir.file("card.bin"), c.content);
   test::run_result r = test::run_sorvel(dir.path(), {"b.bit"}, c.cardFile);
