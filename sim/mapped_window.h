@@ -1,6 +1,9 @@
 // A window of process memory in which the accesses to one page are caught,
-// one by one, in program order: every load and store there faults, is let
-// through by a single step, and is handed to the client.
+// one by one, in program order: every load and store there faults. An
+// access to a register that is one of the usual 16-bit moves is carried
+// out by the client and stepped over; any other access is let through by a
+// single step (a register's value put in place before a load and taken
+// after a store).
 #pragma once
 
 #include <cstdint>
@@ -9,10 +12,9 @@ namespace ksim {
 
 struct window_client {
   void *context;
-  // Before a load from the watched page: fill in what the registers present.
-  void (*before_load)(void *context, uint8_t *base, uint32_t offset);
-  // After a store to the watched page.
-  void (*after_store)(void *context, uint8_t *base, uint32_t offset);
+  bool (*is_register)(void *context, uint32_t offset);
+  uint16_t (*load)(void *context, uint32_t offset);  // what the register presents
+  void (*store)(void *context, uint32_t offset, uint16_t value);
 };
 
 struct mapped_window;

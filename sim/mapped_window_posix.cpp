@@ -1,5 +1,6 @@
-// Catching on POSIX systems: the watched page has no access; SIGSEGV lets
-// the access through with the trap flag set, SIGTRAP takes the page back.
+// Catching on POSIX systems: the watched page has no access. SIGSEGV
+// carries out a decoded register access and steps over it; any other access
+// is let through with the trap flag set, and SIGTRAP takes the page back.
 #include "mapped_window.h"
 
 #include <signal.h>
@@ -8,6 +9,8 @@
 #include <unistd.h>
 
 #include <cstring>
+
+#include "x86_access.h"
 
 #if !defined(__x86_64__) && !defined(__i386__)
 #error "catching mapped accesses needs the x86 trap flag"
@@ -41,6 +44,31 @@ struct {
   bool write;
 } stepping;
 
+#if defined(__x86_64__)
+const int REGISTERS[16] = {REG_RAX, REG_RCX, REG_RDX, REG_RBX, REG_RSP, REG_RBP, REG_RSI, REG_RDI,
+                           REG_R8,  REG_R9,  REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15};
+
+// Carries out a register access of a form it knows; false for any other.
+bool emulate(mapped_window *window, uint32_t offset, greg_t *gregs) {
+  x86_access access;
+  if (!decode_x86_access(reinterpret_cast<const uint8_t *>(gregs[REG_RIP]), &access)) return false;
+  const window_client &client = window->client;
+  if (access.store) {
+    const uint64_t value =
+        access.reg < 0 ? access.immediate : static_cast<uint64_t>(gregs[REGISTERS[access.reg]]);
+    client.store(client.context, offset, static_cast<uint16_t>(value));
+  } else {
+    greg_t &reg = gregs[REGISTERS[access.reg]];
+    const uint16_t value = client.load(client.context, offset);
+    reg = static_cast<greg_t>(loaded_register(static_cast<uint64_t>(reg), value, access.load));
+  }
+  gregs[REG_RIP] += access.length;
+  return true;
+}
+#else
+bool emulate(mapped_window *, uint32_t, greg_t *) { return false; }
+#endif
+
 mapped_window *window_at(const void *address) {
   for (mapped_window *window : windows) {
     if (window != nullptr && window->page != nullptr &&
@@ -65,14 +93,22 @@ void on_fault(int signal, siginfo_t *info, void *context) {
   mapped_window *window = window_at(info->si_addr);
   if (window == nullptr || stepping.window != nullptr) return pass_on(previous_segv, signal, info, context);
   auto *uc = static_cast<ucontext_t *>(context);
+  greg_t *gregs = uc->uc_mcontext.gregs;
   const uint32_t offset = static_cast<uint32_t>(static_cast<uint8_t *>(info->si_addr) - window->base);
-  const bool write = (uc->uc_mcontext.gregs[REG_ERR] & PAGE_FAULT_WRITE) != 0;
+  const window_client &client = window->client;
+  const bool reg = client.is_register(client.context, offset);
+  if (reg && emulate(window, offset, gregs)) return;
+
+  const bool write = (gregs[REG_ERR] & PAGE_FAULT_WRITE) != 0;
   mprotect(window->page, page_size, PROT_READ | PROT_WRITE);
-  if (!write) window->client.before_load(window->client.context, window->base, offset);
+  if (reg && !write) {
+    const uint16_t value = client.load(client.context, offset);
+    std::memcpy(window->base + offset, &value, sizeof value);
+  }
   stepping.window = window;
   stepping.offset = offset;
-  stepping.write = write;
-  uc->uc_mcontext.gregs[REG_EFL] |= TRAP_FLAG;
+  stepping.write = write && reg;
+  gregs[REG_EFL] |= TRAP_FLAG;
 }
 
 void on_trap(int signal, siginfo_t *info, void *context) {
@@ -81,7 +117,11 @@ void on_trap(int signal, siginfo_t *info, void *context) {
   auto *uc = static_cast<ucontext_t *>(context);
   uc->uc_mcontext.gregs[REG_EFL] &= ~TRAP_FLAG;
   stepping.window = nullptr;
-  if (stepping.write) window->client.after_store(window->client.context, window->base, stepping.offset);
+  if (stepping.write) {
+    uint16_t value = 0;
+    std::memcpy(&value, window->base + stepping.offset, sizeof value);
+    window->client.store(window->client.context, stepping.offset, value);
+  }
   mprotect(window->page, page_size, PROT_NONE);
 }
 

@@ -1,9 +1,13 @@
-// Catching on Windows: the watched page has no access; a vectored exception
-// handler lets the access through with the trap flag set, and takes the
-// page back at the single step.
+// Catching on Windows: the watched page has no access. A vectored exception
+// handler carries out a decoded register access and steps over it; any
+// other access is let through with the trap flag set, and the page is taken
+// back at the single step.
 #include <windows.h>
 
+#include <cstring>
+
 #include "mapped_window.h"
+#include "x86_access.h"
 
 namespace ksim {
 
@@ -41,6 +45,26 @@ mapped_window *window_at(const void *address) {
   return nullptr;
 }
 
+// Carries out a register access of a form it knows; false for any other.
+bool emulate(mapped_window *window, uint32_t offset, CONTEXT *context) {
+  DWORD64 *const registers[16] = {&context->Rax, &context->Rcx, &context->Rdx, &context->Rbx,
+                                  &context->Rsp, &context->Rbp, &context->Rsi, &context->Rdi,
+                                  &context->R8,  &context->R9,  &context->R10, &context->R11,
+                                  &context->R12, &context->R13, &context->R14, &context->R15};
+  x86_access access;
+  if (!decode_x86_access(reinterpret_cast<const uint8_t *>(context->Rip), &access)) return false;
+  const window_client &client = window->client;
+  if (access.store) {
+    const uint64_t value = access.reg < 0 ? access.immediate : *registers[access.reg];
+    client.store(client.context, offset, static_cast<uint16_t>(value));
+  } else {
+    DWORD64 *reg = registers[access.reg];
+    *reg = loaded_register(*reg, client.load(client.context, offset), access.load);
+  }
+  context->Rip += access.length;
+  return true;
+}
+
 void protect(uint8_t *page, DWORD protection) {
   DWORD previous = 0;
   VirtualProtect(page, page_size, protection, &previous);
@@ -54,12 +78,19 @@ LONG CALLBACK on_exception(EXCEPTION_POINTERS *pointers) {
     mapped_window *window = window_at(address);
     if (window == nullptr) return EXCEPTION_CONTINUE_SEARCH;
     const uint32_t offset = static_cast<uint32_t>(static_cast<uint8_t *>(address) - window->base);
+    const window_client &client = window->client;
+    const bool reg = client.is_register(client.context, offset);
+    if (reg && emulate(window, offset, pointers->ContextRecord)) return EXCEPTION_CONTINUE_EXECUTION;
+
     const bool write = record->ExceptionInformation[0] == ACCESS_WRITE;
     protect(window->page, PAGE_READWRITE);
-    if (!write) window->client.before_load(window->client.context, window->base, offset);
+    if (reg && !write) {
+      const uint16_t value = client.load(client.context, offset);
+      std::memcpy(window->base + offset, &value, sizeof value);
+    }
     stepping.window = window;
     stepping.offset = offset;
-    stepping.write = write;
+    stepping.write = write && reg;
     pointers->ContextRecord->EFlags |= TRAP_FLAG;
     return EXCEPTION_CONTINUE_EXECUTION;
   }
@@ -67,7 +98,11 @@ LONG CALLBACK on_exception(EXCEPTION_POINTERS *pointers) {
     mapped_window *window = stepping.window;
     stepping.window = nullptr;
     pointers->ContextRecord->EFlags &= ~TRAP_FLAG;
-    if (stepping.write) window->client.after_store(window->client.context, window->base, stepping.offset);
+    if (stepping.write) {
+      uint16_t value = 0;
+      std::memcpy(&value, window->base + stepping.offset, sizeof value);
+      window->client.store(window->client.context, stepping.offset, value);
+    }
     protect(window->page, PAGE_NOACCESS);
     return EXCEPTION_CONTINUE_EXECUTION;
   }

@@ -1,7 +1,5 @@
 // Space 1 as a mapped window: the register accesses made through it reach
 // the bridge as library accesses do.
-#include <cstring>
-
 #include "sim_card.h"
 
 namespace ksim {
@@ -20,24 +18,22 @@ bool register_at(const sim_card &card, uint32_t offset, uint32_t *reg) {
   return true;
 }
 
-void present(uint8_t *at, uint16_t value) { std::memcpy(at, &value, sizeof value); }
-
-void before_load(void *context, uint8_t *base, uint32_t offset) {
-  auto *card = static_cast<sim_card *>(context);
-  uint8_t *block = base + card->blockOffset;
-  present(block + REG_FLASH_DATA, bridge_read(card->bridge, REG_FLASH_DATA));
-  present(block + REG_FLASH_CTRL, bridge_read(card->bridge, REG_FLASH_CTRL));
+bool is_register(void *context, uint32_t offset) {
   uint32_t reg = 0;
-  if (register_at(*card, offset, &reg))
-    record_access(&card->rec, false, PATH_MAP, card->blockAddress + reg, bridge_read(card->bridge, reg));
+  return register_at(*static_cast<sim_card *>(context), offset, &reg);
 }
 
-void after_store(void *context, uint8_t *base, uint32_t offset) {
+uint16_t load(void *context, uint32_t offset) {
   auto *card = static_cast<sim_card *>(context);
-  uint32_t reg = 0;
-  if (!register_at(*card, offset, &reg)) return;
-  uint16_t value = 0;
-  std::memcpy(&value, base + offset, sizeof value);
+  const uint32_t reg = offset - card->blockOffset;
+  const uint16_t value = bridge_read(card->bridge, reg);
+  record_access(&card->rec, false, PATH_MAP, card->blockAddress + reg, value);
+  return value;
+}
+
+void store(void *context, uint32_t offset, uint16_t value) {
+  auto *card = static_cast<sim_card *>(context);
+  const uint32_t reg = offset - card->blockOffset;
   record_access(&card->rec, true, PATH_MAP, card->blockAddress + reg, value);
   bridge_write(&card->bridge, &card->rec, reg, value);
 }
@@ -58,7 +54,7 @@ bool open_window(sim_card *card) {
   // The whole register pair must lie in the window for its page to be watched.
   const bool watched =
       card->hasBlock && uint64_t{card->blockOffset} + REG_FLASH_CTRL + 2 <= card->virtualSize;
-  const window_client client{card, before_load, after_store};
+  const window_client client{card, is_register, load, store};
   card->window =
       window_open(card->virtualSize, watched ? card->blockOffset + REG_FLASH_DATA : UINT32_MAX, client);
   return card->window != nullptr;
