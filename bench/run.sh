@@ -58,9 +58,10 @@ map_ns=$(awk -v w="$map_wall" -v w0="$map0_wall" -v a="$(accesses map.stats)" -v
   'BEGIN { printf "%.0f", (w - w0) * 1e9 / (a - b) }')
 
 # The reads of the .bit file, as the system sees them.
-strace -e trace=openat,read -o strace.txt "$bin/sorvel" sample.bit > /dev/null
-fd=$(awk -F'= ' '/openat\(.*"sample.bit"/ { print $NF; exit }' strace.txt)
-bit_reads=$(grep -E "^read\($fd," strace.txt | sed -E 's/.*= ([0-9]+)$/\1/' | tr '\n' ' ')
+strace -e trace=openat,read,close -o strace.txt "$bin/sorvel" sample.bit > /dev/null
+bit_reads=$(awk '/openat\(.*"sample.bit"/ { fd = $NF; next }
+  fd != "" && $0 ~ "^read\\(" fd "," { printf "%s ", $NF }
+  fd != "" && $0 ~ "^close\\(" fd "\\)" { fd = "" }' strace.txt)
 
 # Allocations: the same count whatever the data length means none per byte.
 allocs() {

@@ -25,14 +25,25 @@ std::map<size_t, uint64_t> open_calls;  // per card of the file, for the whole p
 uint32_t next_handle = 1;
 sim_card *last_used = nullptr;
 
-sim_card *find_card(korvan_card handle) {
-  if (last_used != nullptr && last_used->handle == handle) return last_used;
+#if defined(__GNUC__)
+#define SIM_COLD __attribute__((cold, noinline))
+#else
+#define SIM_COLD
+#endif
+
+SIM_COLD sim_card *search_card(korvan_card handle) {
   for (auto &card : open_cards)
     if (card->handle == handle) return last_used = card.get();
   return nullptr;
 }
 
-bool injected(const card_config &config, call_kind kind, uint64_t count) {
+// Every register access looks the card up: the last one used comes first.
+sim_card *find_card(korvan_card handle) {
+  if (last_used != nullptr && last_used->handle == handle) return last_used;
+  return search_card(handle);
+}
+
+SIM_COLD bool injected(const card_config &config, call_kind kind, uint64_t count) {
   for (const fail_rule &rule : config.fail)
     if (rule.call == kind && (rule.nth == 0 || rule.nth == count)) return true;
   return false;
@@ -176,10 +187,22 @@ bool is_build_read(uint32_t width, uint32_t flags, uint32_t address, uint32_t co
          (address == BUILD_TIME_REG || address == BUILD_DATE_REG);
 }
 
-korvan_status failed_access(sim_card *card, bool write, uint32_t address, korvan_status status) {
+SIM_COLD korvan_status failed_access(sim_card *card, bool write, uint32_t address, korvan_status status) {
   trace_line(&card->rec, "%c lib %x -> %x", write ? 'W' : 'R', static_cast<unsigned>(address),
              static_cast<unsigned>(status));
   return status;
+}
+
+// A write that reaches no register: it fails, and is traced with its status.
+SIM_COLD korvan_status refused_write(sim_card *card, uint32_t address, uint32_t reg, const void *buffer,
+                                     bool failing) {
+  if (buffer == nullptr) return failed_access(card, true, address, SIM_BAD_ARGUMENT);
+  if (reg == 0) return failed_access(card, true, address, failing ? SIM_INJECTED : SIM_BAD_ACCESS);
+  uint16_t value = 0;
+  std::memcpy(&value, buffer, sizeof value);
+  trace_line(&card->rec, "W lib %x %x -> %x", static_cast<unsigned>(address), static_cast<unsigned>(value),
+             static_cast<unsigned>(SIM_INJECTED));
+  return SIM_INJECTED;
 }
 
 }  // namespace
@@ -280,15 +303,9 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_Write(korvan_card handle, uint32_t 
   if (card == nullptr) return SIM_BAD_HANDLE;
   const uint32_t reg = library_register(*card, width, flags, address, count);
   const bool failing = count_call(card, CALL_WRITE);
-  if (buffer == nullptr) return failed_access(card, true, address, SIM_BAD_ARGUMENT);
-  if (reg == 0) return failed_access(card, true, address, failing ? SIM_INJECTED : SIM_BAD_ACCESS);
+  if (failing || reg == 0 || buffer == nullptr) return refused_write(card, address, reg, buffer, failing);
   uint16_t value = 0;
   std::memcpy(&value, buffer, sizeof value);
-  if (failing) {
-    trace_line(&card->rec, "W lib %x %x -> %x", static_cast<unsigned>(address), static_cast<unsigned>(value),
-               static_cast<unsigned>(SIM_INJECTED));
-    return SIM_INJECTED;
-  }
   record_access(&card->rec, true, PATH_LIB, address, value);
   bridge_write(&card->bridge, &card->rec, reg, value);
   return SIM_OK;

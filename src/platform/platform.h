@@ -7,7 +7,8 @@
 
 void platform_sleep_ms(uint32_t ms);
 
-// Opens an existing file for reading only, without text translation.
+// Opens an existing file for reading only, without text translation and
+// without a buffer of its own.
 FILE *platform_open_for_reading(const char *path);
 
 // 64-bit file positions; 0 or -1, and -1 for a position that cannot be had.
