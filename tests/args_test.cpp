@@ -12,19 +12,7 @@
 
 namespace {
 
-const char *const USAGE =
-    "Usage: sorvel [option ...] BIT file\n"
-    "\n"
-    "  BIT file = specify bitstream file (.BIT)\n"
-    "\n"
-    "      Option     Type       Default  Meaning\n"
-    "\n"
-    " /h /? /help                         Show this help\n"
-    "        /sdk   string                Specify base directory of KORVAN SDK\n"
-    "     /bitdir   string                Specify bitstream directory\n"
-    "       /card     uint             0  ID of card to use\n"
-    "      /index     uint             0  index of card to use\n"
-    "        -/+f  boolean         FALSE  don't check Bridge revision\n";
+using test::USAGE;
 
 // The utility's own table, plus options of the other types.
 struct table {

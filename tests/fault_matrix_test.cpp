@@ -16,12 +16,9 @@ namespace {
 enum class path { library, mapped };
 void PrintTo(path p, std::ostream *os) { *os << (p == path::mapped ? "mapped" : "library"); }
 
-const std::string CHECKS =
-    "Current Bridge revision: rev02\n"
-    "Current bridge build date: 28/06/2019 09:05:07 (0x07e3061c_09050700)\n"
-    "Control register local bus address: 0x0\n";
-const std::string IDS = "Vendor ID = 89, Device ID = 17\nLock bit = 0\n";
-const std::string ERASED = "Erasing Flash...\n" + std::string(64, '.') + "\n";
+using test::CHECKS;
+using test::ERASED;
+using test::IDS;
 const std::string PROGRAMMED = "Programming Flash...\n\n";
 const std::string VERIFYING = "Verifying Flash...\n";
 const std::string GOOD_RUN = CHECKS + IDS + ERASED + PROGRAMMED + VERIFYING + "\n";

@@ -10,12 +10,9 @@
 
 namespace {
 
-const std::string CHECKS =
-    "Current Bridge revision: rev02\n"
-    "Current bridge build date: 28/06/2019 09:05:07 (0x07e3061c_09050700)\n"
-    "Control register local bus address: 0x0\n";
-const std::string IDS = "Vendor ID = 89, Device ID = 17\nLock bit = 0\n";
-const std::string ERASED = "Erasing Flash...\n" + std::string(64, '.') + "\n";
+using test::CHECKS;
+using test::ERASED;
+using test::IDS;
 
 std::string dots(size_t n) { return std::string(n / 256, '.') + "\n"; }
 

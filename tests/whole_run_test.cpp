@@ -55,15 +55,7 @@ TEST_P(CardChecks, PrintExactlyAndCloseTheCard) {
     EXPECT_EQ(joined(test::read_lines(dir.file("trace.txt"))), c.trace);
 }
 
-const char *const USAGE =
-    "Usage: sorvel [option ...] BIT file\n\n  BIT file = specify bitstream file (.BIT)\n\n"
-    "      Option     Type       Default  Meaning\n\n"
-    " /h /? /help                         Show this help\n"
-    "        /sdk   string                Specify base directory of KORVAN SDK\n"
-    "     /bitdir   string                Specify bitstream directory\n"
-    "       /card     uint             0  ID of card to use\n"
-    "      /index     uint             0  index of card to use\n"
-    "        -/+f  boolean         FALSE  don't check Bridge revision\n";
+using test::USAGE;
 
 // Runs that pass every check stop at the clock (fail = clock): what comes
 // before it is the whole of this part of the run.

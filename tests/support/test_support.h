@@ -52,6 +52,31 @@ std::vector<uint8_t> bridge_bit(const std::vector<uint8_t> &data);
 std::vector<uint8_t> pattern(size_t n, uint32_t seed = 1);
 uint8_t reversed(uint8_t b);
 
+// The utility's own texts for the built-in card's defaults, as the tests
+// expect them whole.
+inline const char *const USAGE =  // sorvel /?
+    "Usage: sorvel [option ...] BIT file\n"
+    "\n"
+    "  BIT file = specify bitstream file (.BIT)\n"
+    "\n"
+    "      Option     Type       Default  Meaning\n"
+    "\n"
+    " /h /? /help                         Show this help\n"
+    "        /sdk   string                Specify base directory of KORVAN SDK\n"
+    "     /bitdir   string                Specify bitstream directory\n"
+    "       /card     uint             0  ID of card to use\n"
+    "      /index     uint             0  index of card to use\n"
+    "        -/+f  boolean         FALSE  don't check Bridge revision\n";
+// The revision, build date and address lines of a rev02 Halcyra.
+inline const std::string CHECKS =
+    "Current Bridge revision: rev02\n"
+    "Current bridge build date: 28/06/2019 09:05:07 (0x07e3061c_09050700)\n"
+    "Control register local bus address: 0x0\n";
+// The vendor, device and lock lines of the default Flash.
+inline const std::string IDS = "Vendor ID = 89, Device ID = 17\nLock bit = 0\n";
+// The erase heading and its 64 dots.
+inline const std::string ERASED = "Erasing Flash...\n" + std::string(64, '.') + "\n";
+
 struct run_result {
   int status;
   std::string out;
