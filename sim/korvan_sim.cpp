@@ -278,23 +278,29 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_Read(korvan_card handle, uint32_t w
                                                   uint32_t address, void *buffer, uint32_t count) {
   sim_card *card = find_card(handle);
   if (card == nullptr) return SIM_BAD_HANDLE;
-  if (count_call(card, CALL_READ)) return failed_access(card, false, address, SIM_INJECTED);
-  if (buffer == nullptr) return failed_access(card, false, address, SIM_BAD_ARGUMENT);
-  if (const uint32_t reg = library_register(*card, width, flags, address, count)) {
-    const uint16_t value = bridge_read(card->bridge, reg);
-    std::memcpy(buffer, &value, sizeof value);
-    record_access(&card->rec, false, PATH_LIB, address, value);
-    return SIM_OK;
+  const bool failing = count_call(card, CALL_READ);
+  const uint32_t reg = library_register(*card, width, flags, address, count);
+  const bool build = is_build_read(width, flags, address, count);
+  if (reg == 0 && !build) return failed_access(card, false, address, failing ? SIM_INJECTED : SIM_BAD_ACCESS);
+  const uint32_t value = reg != 0                    ? bridge_read(card->bridge, reg)
+                         : address == BUILD_TIME_REG ? card->config.buildTime
+                                                     : card->config.buildDate;
+  if (failing || buffer == nullptr) {
+    const korvan_status status = failing ? SIM_INJECTED : SIM_BAD_ARGUMENT;
+    trace_line(&card->rec, "R lib %x %x -> %x", static_cast<unsigned>(address), static_cast<unsigned>(value),
+               static_cast<unsigned>(status));
+    return status;
   }
-  if (is_build_read(width, flags, address, count)) {
-    const uint32_t word = address == BUILD_TIME_REG ? card->config.buildTime : card->config.buildDate;
-    const uint8_t bytes[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
-                              static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 24)};
-    std::memcpy(buffer, bytes, sizeof bytes);
-    record_access(&card->rec, false, PATH_LIB, address, word);
-    return SIM_OK;
+  if (reg != 0) {
+    const uint16_t half = static_cast<uint16_t>(value);
+    std::memcpy(buffer, &half, sizeof half);  // host order
+  } else {
+    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    std::memcpy(buffer, bytes, sizeof bytes);  // little-endian
   }
-  return failed_access(card, false, address, SIM_BAD_ACCESS);
+  record_access(&card->rec, false, PATH_LIB, address, value);
+  return SIM_OK;
 }
 
 KORVAN_API korvan_status KORVAN_CALL KORVAN2_Write(korvan_card handle, uint32_t width, uint32_t flags,

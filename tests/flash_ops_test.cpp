@@ -160,6 +160,14 @@ TEST(FlashPortLibrary, PulseStopsAtTheFirstFailedWrite) {
   }
 }
 
+TEST(FlashPortLibrary, FailedReadLeavesTheBufferAndIsTracedWithItsStatus) {
+  card_session s(path::library, "fail = read:1\n");
+  s.start();
+  EXPECT_EQ(flash_read_data(), 0x00);  // the port's buffer as it was
+  EXPECT_EQ(flash_read_data(), 0xFF);
+  EXPECT_EQ(s.traffic(), (std::vector<std::string>{"R lib 1001c ff -> 2002", "R lib 1001c ff"}));
+}
+
 TEST_P(FlashPort, ProgrammedByteIsThirteenPortCalls) {
   card_session s(GetParam());
   flash_setup();

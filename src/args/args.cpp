@@ -291,6 +291,12 @@ int32_t parse_command_line(const char *appName, int argc, const char *const *arg
     } else {
       set_value(&args->values[k], ARG_STRING, text);
     }
+    const bool isText =
+        k >= args->numParams || args->paramTypes[k] == ARG_STRING || args->paramTypes[k] == ARG_PATH;
+    if (isText && args->values[k].s == nullptr) {
+      print_message("*** Out of memory while reading the command line\n");
+      return -1;
+    }
   }
   if (args->numValues < args->numRequired) {
     print_message("Too few parameters supplied. Use %s /? to get help.\n", appName);
