@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,20 @@ TEST(HeaderWalk, EndsRightBehindTheLengthWithNoData) {
   walk_result r = walk(make_bit({part("2v1500fg676")}, {}));
   ASSERT_EQ(r.status, 0u);
   EXPECT_EQ(r.length, 0u);
+}
+
+TEST(HeaderWalk, FileOver4GiBIsRefusedNotTruncated) {
+  test::scratch_dir dir;
+  const std::string path = dir.file("huge.bit");
+  std::vector<uint8_t> file = make_bit({part("2v1500fg676")}, DATA);
+  test::write_file(path, file);
+  std::filesystem::resize_file(path, (uint64_t{1} << 32) + file.size());  // sparse: takes no room
+  FILE *f = platform_open_for_reading(path.c_str());
+  ASSERT_NE(f, nullptr);
+  uint32_t length = 0;
+  uint32_t offset = 0;
+  EXPECT_EQ(parse_bit_header(f, &length, &offset), BIT_MALFORMED);
+  std::fclose(f);
 }
 
 TEST(ReverseBits, MirrorsEveryByte) {
