@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest valgrind \
-  clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine64
+  clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine64 wine
 
 echo "== Linux"
 cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON >/dev/null
