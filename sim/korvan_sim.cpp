@@ -69,27 +69,6 @@ korvan_status file_failure(const std::string &text) {
   return SIM_FILE;
 }
 
-korvan_status load_image(sim_card *card) {
-  const std::string &name = card->config.flashImage;
-  std::vector<uint8_t> &cells = card->bridge.flash.cells;
-  FILE *file = std::fopen(name.c_str(), "rb");
-  if (file == nullptr) {
-    file = std::fopen(name.c_str(), "wb");
-    if (file == nullptr) return file_failure("Flash image " + name + " cannot be created");
-    const bool written = std::fwrite(cells.data(), 1, cells.size(), file) == cells.size();
-    if (std::fclose(file) != 0 || !written) return file_failure("Flash image " + name + " cannot be written");
-    return SIM_OK;
-  }
-  const size_t got = std::fread(cells.data(), 1, cells.size(), file);
-  const bool larger = std::fgetc(file) != EOF;
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) return file_failure("Flash image " + name + " cannot be read");
-  if (larger) return file_failure("Flash image " + name + " is larger than the Flash");
-  std::fill(cells.begin() + static_cast<std::ptrdiff_t>(got), cells.end(), 0x00);
-  return SIM_OK;
-}
-
 korvan_status save_image(const sim_card &card) {
   const std::string &name = card.config.flashImage;
   const std::vector<uint8_t> &cells = card.bridge.flash.cells;
@@ -97,6 +76,22 @@ korvan_status save_image(const sim_card &card) {
   if (file == nullptr) return file_failure("Flash image " + name + " cannot be written");
   const bool written = std::fwrite(cells.data(), 1, cells.size(), file) == cells.size();
   if (std::fclose(file) != 0 || !written) return file_failure("Flash image " + name + " cannot be written");
+  return SIM_OK;
+}
+
+// The Flash as the image file holds it; a missing file is made, every byte 0x00.
+korvan_status load_image(sim_card *card) {
+  const std::string &name = card->config.flashImage;
+  std::vector<uint8_t> &cells = card->bridge.flash.cells;
+  FILE *file = std::fopen(name.c_str(), "rb");
+  if (file == nullptr) return save_image(*card);
+  const size_t got = std::fread(cells.data(), 1, cells.size(), file);
+  const bool larger = std::fgetc(file) != EOF;
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) return file_failure("Flash image " + name + " cannot be read");
+  if (larger) return file_failure("Flash image " + name + " is larger than the Flash");
+  std::fill(cells.begin() + static_cast<std::ptrdiff_t>(got), cells.end(), 0x00);
   return SIM_OK;
 }
 
