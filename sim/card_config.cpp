@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <sstream>
+#include <utility>
 
 namespace ksim {
 
@@ -64,6 +66,19 @@ bool parse_number(const std::string &text, uint32_t *out) {
   return true;
 }
 
+// One of a few words, each naming a value.
+template <typename T>
+bool parse_choice(const std::string &text, std::initializer_list<std::pair<const char *, T>> choices,
+                  T *out) {
+  for (const auto &choice : choices) {
+    if (text == choice.first) {
+      *out = choice.second;
+      return true;
+    }
+  }
+  return false;
+}
+
 std::vector<std::string> split_list(const std::string &text) {
   std::vector<std::string> items;
   if (text.empty() || text == "none") return items;
@@ -121,15 +136,9 @@ const key_parser key_parsers[] = {
     NUMBER_KEY("local_size", localSize),
     {"window",
      [](const std::string &v, card_config *c) {
-       if (v == "none")
-         c->window = window_kind::none;
-       else if (v == "full")
-         c->window = window_kind::full;
-       else if (v == "short")
-         c->window = window_kind::short_;
-       else
-         return false;
-       return true;
+       return parse_choice(
+           v, {{"none", window_kind::none}, {"full", window_kind::full}, {"short", window_kind::short_}},
+           &c->window);
      }},
     {"flash_vendor",
      [](const std::string &v, card_config *c) {
@@ -147,15 +156,9 @@ const key_parser key_parsers[] = {
     NUMBER_KEY("busy_reads", busyReads),
     {"stuck",
      [](const std::string &v, card_config *c) {
-       if (v == "none")
-         c->stuck = stuck_kind::none;
-       else if (v == "erase")
-         c->stuck = stuck_kind::erase;
-       else if (v == "program")
-         c->stuck = stuck_kind::program;
-       else
-         return false;
-       return true;
+       return parse_choice(
+           v, {{"none", stuck_kind::none}, {"erase", stuck_kind::erase}, {"program", stuck_kind::program}},
+           &c->stuck);
      }},
     {"weak",
      [](const std::string &v, card_config *c) {

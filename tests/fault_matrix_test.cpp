@@ -26,6 +26,13 @@ const std::string GOOD_RUN = CHECKS + IDS + ERASED + PROGRAMMED + VERIFYING + "\
 // Eight data bytes, none of them 0x00 once reversed.
 const std::vector<uint8_t> DATA = {0x81, 0x42, 0x24, 0x18, 0xFF, 0x7E, 0x3C, 0x01};
 
+// Test names: the path, then the case.
+template <typename Case>
+std::string case_name(const testing::TestParamInfo<std::tuple<path, Case>> &param_info) {
+  return std::string(std::get<0>(param_info.param) == path::mapped ? "mapped_" : "library_") +
+         std::get<1>(param_info.param).name;
+}
+
 struct outcome {
   test::run_result result;
   std::vector<std::string> trace;
@@ -176,10 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
                        GOOD},
             call_fault{"write_middle", "write", "middle", GOOD, GOOD},
             call_fault{"write_last", "write", "last", GOOD, GOOD})),
-    [](const testing::TestParamInfo<std::tuple<path, call_fault>> &param_info) {
-      return std::string(std::get<0>(param_info.param) == path::mapped ? "mapped_" : "library_") +
-             std::get<1>(param_info.param).name;
-    });
+    case_name<call_fault>);
 
 struct flash_fault {
   const char *name;
@@ -238,9 +242,6 @@ INSTANTIATE_TEST_SUITE_P(
                         flash_fault{"stuck_in_program", "stuck = program\n", false,
                                     both_fail(CHECKS + IDS + ERASED + "Programming Flash...\n" + TIMED_OUT)},
                         flash_fault{"slow", "busy_reads = 50\n", false, GOOD})),
-    [](const testing::TestParamInfo<std::tuple<path, flash_fault>> &param_info) {
-      return std::string(std::get<0>(param_info.param) == path::mapped ? "mapped_" : "library_") +
-             std::get<1>(param_info.param).name;
-    });
+    case_name<flash_fault>);
 
 }  // namespace
