@@ -26,8 +26,13 @@ namespace test {
 scratch_dir::scratch_dir() {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  fs::path dir =
-      fs::temp_directory_path() / ("sorvel-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+#if defined(_WIN32)
+  const long process = static_cast<long>(GetCurrentProcessId());
+#else
+  const long process = static_cast<long>(getpid());
+#endif
+  fs::path dir = fs::temp_directory_path() / ("sorvel-test-" + std::to_string(process) + "-" +
+                                              std::to_string(stamp) + "-" + std::to_string(counter++));
   fs::create_directories(dir);
   path_ = dir.string();
 }
