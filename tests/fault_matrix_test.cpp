@@ -133,28 +133,25 @@ const std::string AFTER_DATE =
     "Control register local bus address: 0x0\n" + IDS + ERASED + PROGRAMMED + VERIFYING;
 const ending GOOD{false, GOOD_RUN};
 
-ending both_fail(const std::string &out) { return {true, out}; }
+ending failing(const std::string &out) { return {true, out}; }
+
+// A fault that ends the same way on both paths.
+call_fault on_both(const char *name, const std::string &rule, const ending &e) {
+  return {name, rule, nullptr, e, e};
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, CallFaults,
     testing::Combine(
         testing::Values(path::library, path::mapped),
         testing::Values(
-            call_fault{"open", "open", nullptr,
-                       both_fail("*** Failed to open card with ID 0: injected failure\n"),
-                       both_fail("*** Failed to open card with ID 0: injected failure\n")},
-            call_fault{"card_info_first", "card_info:1", nullptr,
-                       both_fail("*** Failed to get card info: injected failure\n"),
-                       both_fail("*** Failed to get card info: injected failure\n")},
-            call_fault{"card_info_second", "card_info:2", nullptr,
-                       both_fail(CHECKS + "*** Failed to load bitstream b.bit: injected failure\n"),
-                       both_fail(CHECKS + "*** Failed to load bitstream b.bit: injected failure\n")},
-            call_fault{"space_info", "space_info", nullptr,
-                       both_fail("*** Failed to get card info: injected failure\n"),
-                       both_fail("*** Failed to get card info: injected failure\n")},
-            call_fault{"clock", "clock", nullptr,
-                       both_fail(CHECKS + "Failed to set LCLK to 33.0MHz: injected failure\n"),
-                       both_fail(CHECKS + "Failed to set LCLK to 33.0MHz: injected failure\n")},
+            on_both("open", "open", failing("*** Failed to open card with ID 0: injected failure\n")),
+            on_both("card_info_first", "card_info:1",
+                    failing("*** Failed to get card info: injected failure\n")),
+            on_both("card_info_second", "card_info:2",
+                    failing(CHECKS + "*** Failed to load bitstream b.bit: injected failure\n")),
+            on_both("space_info", "space_info", failing("*** Failed to get card info: injected failure\n")),
+            on_both("clock", "clock", failing(CHECKS + "Failed to set LCLK to 33.0MHz: injected failure\n")),
             // The build words' statuses are not examined: the word stays 0.
             call_fault{"read_first",
                        "read",
@@ -172,14 +169,14 @@ INSTANTIATE_TEST_SUITE_P(
                 "read_last",
                 "read",
                 "last",
-                both_fail(
+                failing(
                     CHECKS + IDS + ERASED + PROGRAMMED + VERIFYING +
                     "*** expected 0x80 actual 0x00 index 0x17\n\n*** Verify failed: 1 of 24 bytes differ\n"),
                 {false, "Current Bridge revision: rev02\n" + NO_DATE + AFTER_DATE + "\n"}},
             // The interface reset never reaches the bridge: no Flash answers.
             call_fault{"write_first", "write", "first",
-                       both_fail(CHECKS + "Vendor ID = ff, Device ID = ff\nLock bit = ff\n"
-                                          "*** Unrecognised vendor/device ID for Flash\n"),
+                       failing(CHECKS + "Vendor ID = ff, Device ID = ff\nLock bit = ff\n"
+                                        "*** Unrecognised vendor/device ID for Flash\n"),
                        GOOD},
             call_fault{"write_middle", "write", "middle", GOOD, GOOD},
             call_fault{"write_last", "write", "last", GOOD, GOOD})),
@@ -229,18 +226,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Combine(
         testing::Values(path::library, path::mapped),
         testing::Values(flash_fault{"weak_byte", "weak = 0x13\n", true,
-                                    both_fail(CHECKS + IDS + ERASED + PROGRAMMED + VERIFYING +
-                                              "*** expected 0x18 actual 0xff index 0x13\n\n"
-                                              "*** Verify failed: 1 of 24 bytes differ\n")},
+                                    failing(CHECKS + IDS + ERASED + PROGRAMMED + VERIFYING +
+                                            "*** expected 0x18 actual 0xff index 0x13\n\n"
+                                            "*** Verify failed: 1 of 24 bytes differ\n")},
                         // Erase and program fail on a locked Flash; only the read-back tells.
                         flash_fault{"locked", "flash_lock = 1\n", true,
-                                    both_fail(CHECKS + "Vendor ID = 89, Device ID = 17\nLock bit = 1\n" +
-                                              ERASED + PROGRAMMED + VERIFYING + locked_verify() +
-                                              "\n*** Verify failed: 24 of 24 bytes differ\n")},
+                                    failing(CHECKS + "Vendor ID = 89, Device ID = 17\nLock bit = 1\n" +
+                                            ERASED + PROGRAMMED + VERIFYING + locked_verify() +
+                                            "\n*** Verify failed: 24 of 24 bytes differ\n")},
                         flash_fault{"stuck_in_erase", "stuck = erase\n", false,
-                                    both_fail(CHECKS + IDS + "Erasing Flash...\n" + TIMED_OUT)},
+                                    failing(CHECKS + IDS + "Erasing Flash...\n" + TIMED_OUT)},
                         flash_fault{"stuck_in_program", "stuck = program\n", false,
-                                    both_fail(CHECKS + IDS + ERASED + "Programming Flash...\n" + TIMED_OUT)},
+                                    failing(CHECKS + IDS + ERASED + "Programming Flash...\n" + TIMED_OUT)},
                         flash_fault{"slow", "busy_reads = 50\n", false, GOOD})),
     case_name<flash_fault>);
 

@@ -2,10 +2,6 @@
 
 #include "card_state.h"
 
-korvan_card g_card = 0;
-volatile uint16_t *g_ctrl_regs = nullptr;
-uint32_t g_ctrl_local_addr = 0;
-
 namespace {
 
 // A store through the window is always followed by one load of the same

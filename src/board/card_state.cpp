@@ -1,0 +1,5 @@
+#include "card_state.h"
+
+korvan_card g_card = 0;
+volatile uint16_t *g_ctrl_regs = nullptr;
+uint32_t g_ctrl_local_addr = 0;
