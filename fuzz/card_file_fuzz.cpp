@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "card_config.h"
+#include "card_file/card_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::vector<ksim::card_config> cards;

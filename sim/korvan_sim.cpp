@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "board/korvan.h"
+#include "korvan.h"
 #include "sim_card.h"
 #include "sim_status.h"
 
@@ -43,9 +43,13 @@ sim_card *find_card(korvan_card handle) {
   return search_card(handle);
 }
 
+// The counted call of each kind that a card file can make fail.
+constexpr call_kind COUNTED_AS[] = {CALL_OPEN,  CALL_CARD_INFO, CALL_SPACE_INFO,
+                                    CALL_CLOCK, CALL_READ,      CALL_WRITE};
+
 SIM_COLD bool injected(const card_config &config, call_kind kind, uint64_t count) {
   for (const fail_rule &rule : config.fail)
-    if (rule.call == kind && (rule.nth == 0 || rule.nth == count)) return true;
+    if (COUNTED_AS[static_cast<int>(rule.call)] == kind && (rule.nth == 0 || rule.nth == count)) return true;
   return false;
 }
 
@@ -71,7 +75,7 @@ korvan_status file_failure(const std::string &text) {
 
 korvan_status save_image(const sim_card &card) {
   const std::string &name = card.config.flashImage;
-  const std::vector<uint8_t> &cells = card.bridge.flash.cells;
+  const std::vector<uint8_t> &cells = card.flashMemory;
   FILE *file = std::fopen(name.c_str(), "wb");
   if (file == nullptr) return file_failure("Flash image " + name + " cannot be written");
   const bool written = std::fwrite(cells.data(), 1, cells.size(), file) == cells.size();
@@ -82,7 +86,7 @@ korvan_status save_image(const sim_card &card) {
 // The Flash as the image file holds it; a missing file is made, every byte 0x00.
 korvan_status load_image(sim_card *card) {
   const std::string &name = card->config.flashImage;
-  std::vector<uint8_t> &cells = card->bridge.flash.cells;
+  std::vector<uint8_t> &cells = card->flashMemory;
   FILE *file = std::fopen(name.c_str(), "rb");
   if (file == nullptr) return save_image(*card);
   const size_t got = std::fread(cells.data(), 1, cells.size(), file);
@@ -149,7 +153,9 @@ korvan_status open_card(bool byIndex, uint32_t number, korvan_card *handle) {
   card->index = index;
   card->config = config;
   card->rec.calls[CALL_OPEN] = open_calls[index];
-  flash_init(&card->bridge.flash, config);
+  const flash_params flash = flash_params_of(config);
+  card->flashMemory.assign(flash_bytes(flash), 0x00);
+  flash_init(&card->bridge.flash, flash, card->flashMemory.data());
   locate_block(card.get());
   if (!config.flashImage.empty()) status = load_image(card.get());
   if (status == SIM_OK && !config.trace.empty()) {

@@ -1,13 +1,14 @@
-// One open simulated card: its configuration, bridge, Flash, window and
-// recorder.
+// One open simulated card: what the card file says of it, its bridge and
+// Flash, its window and its recorder.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
-#include "bridge_model.h"
-#include "card_config.h"
-#include "mapped_window.h"
-#include "recorder.h"
+#include "card_file/card_file.h"
+#include "models/bridge_model.h"
+#include "models/recorder.h"
+#include "window/mapped_window.h"
 
 namespace ksim {
 
@@ -17,6 +18,7 @@ struct sim_card {
   card_config config;
   recorder rec;
   bridge_model bridge;
+  std::vector<uint8_t> flashMemory;  // the Flash's cells when no image file holds them
   mapped_window *window = nullptr;
   uint32_t virtualSize = 0;
   bool hasBlock = false;
@@ -24,6 +26,8 @@ struct sim_card {
   uint32_t blockAddress = 0;  // on the local bus
 };
 
+// The Flash model's parameters from the card's description.
+flash_params flash_params_of(const card_config &config);
 // Where the bridge's register block lies in space 1.
 void locate_block(sim_card *card);
 // The mapped window of space 1, its register page watched; false when it

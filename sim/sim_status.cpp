@@ -2,6 +2,8 @@
 
 #include <set>
 
+#include "korvan.h"
+
 namespace ksim {
 
 namespace {
@@ -34,10 +36,10 @@ const char *status_text(uint32_t status) {
   case SIM_NO_WINDOW: return "address space cannot be mapped";
   case SIM_ALREADY_OPEN: return "card is already open";
   case SIM_FILE: return file_text;
-  case 4097: return "out of memory";
-  case 4099: return "file cannot be opened";
-  case 4100: return "file is unreadable or malformed";
-  case 4101: return "file is built for another device";
+  case BIT_NO_MEMORY: return "out of memory";
+  case BIT_CANNOT_OPEN: return "file cannot be opened";
+  case BIT_MALFORMED: return "file is unreadable or malformed";
+  case BIT_WRONG_DEVICE: return "file is built for another device";
   default: break;
   }
   return kept("unknown status " + std::to_string(status));

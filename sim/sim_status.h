@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "korvan.h"
+
 namespace ksim {
 
 enum sim_status : uint32_t {
-  SIM_OK = 0,
+  SIM_OK = KORVAN_OK,
   SIM_NO_CARD = 0x2001,
   SIM_INJECTED = 0x2002,
   SIM_BAD_ARGUMENT = 0x2003,

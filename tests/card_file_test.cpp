@@ -1,7 +1,7 @@
 // The simulator's card files: keys, numbers, lists, and clear refusals.
 #include <gtest/gtest.h>
 
-#include "card_config.h"
+#include "card_file/card_file.h"
 
 namespace {
 
@@ -31,9 +31,9 @@ TEST(CardFile, ReadsEveryKey) {
   EXPECT_EQ(c.stuck, stuck_kind::erase);
   EXPECT_EQ(c.weak, (std::vector<uint32_t>{3, 0x20}));
   ASSERT_EQ(c.fail.size(), 2u);
-  EXPECT_EQ(c.fail[0].call, CALL_READ);
+  EXPECT_EQ(c.fail[0].call, failing_call::read);
   EXPECT_EQ(c.fail[0].nth, 2u);
-  EXPECT_EQ(c.fail[1].call, CALL_OPEN);
+  EXPECT_EQ(c.fail[1].call, failing_call::open);
   EXPECT_EQ(c.fail[1].nth, 0u);
   EXPECT_EQ(c.flashImage, "img.bin");
   EXPECT_EQ(c.trace, "t.txt");

@@ -1,20 +1,26 @@
 // The simulator's Flash and bridge models on their own.
 #include <gtest/gtest.h>
 
-#include "bridge_model.h"
-#include "flash_model.h"
+#include <cstdio>
+
+#include "models/bridge_model.h"
+#include "models/flash_model.h"
 
 namespace {
 
 using namespace ksim;
 
-flash_model small_flash(card_config card = card_config()) {
-  card.flashBlocks = 4;
-  card.flashBlockSize = 0x100;
+// Four blocks of 0x100 bytes, every byte 0x00.
+struct small_flash {
+  std::vector<uint8_t> cells;
   flash_model flash;
-  flash_init(&flash, card);
-  return flash;
-}
+  explicit small_flash(flash_params params = flash_params()) {
+    params.blocks = 4;
+    params.blockSize = 0x100;
+    cells.assign(flash_bytes(params), 0x00);
+    flash_init(&flash, params, cells.data());
+  }
+};
 
 uint8_t ready_status(flash_model &flash) {
   uint8_t status = 0;
@@ -24,16 +30,18 @@ uint8_t ready_status(flash_model &flash) {
 }
 
 TEST(FlashModel, StartsZeroedInReadArray) {
-  flash_model flash = small_flash();
+  small_flash owner;
+  flash_model &flash = owner.flash;
   EXPECT_EQ(flash_read(&flash, 0), 0x00);
   EXPECT_EQ(flash_read(&flash, 0x3FF), 0x00);
   EXPECT_EQ(flash_read(&flash, 0x400), 0xFF);  // beyond the Flash
 }
 
 TEST(FlashModel, EraseSetsOneBlockAndReportsBusyThenReady) {
-  card_config card;
+  flash_params card;
   card.busyReads = 2;
-  flash_model flash = small_flash(card);
+  small_flash owner(card);
+  flash_model &flash = owner.flash;
   flash_write(&flash, 0x150, 0x20);
   flash_write(&flash, 0x150, 0xD0);
   EXPECT_EQ(flash_read(&flash, 0x150), 0x00);  // busy
@@ -49,7 +57,8 @@ TEST(FlashModel, EraseSetsOneBlockAndReportsBusyThenReady) {
 }
 
 TEST(FlashModel, ProgramCanOnlyClearBits) {
-  flash_model flash = small_flash();
+  small_flash owner;
+  flash_model &flash = owner.flash;
   flash_write(&flash, 0, 0x20);
   flash_write(&flash, 0, 0xD0);
   ready_status(flash);
@@ -65,11 +74,12 @@ TEST(FlashModel, ProgramCanOnlyClearBits) {
 }
 
 TEST(FlashModel, IdentifierAtByteAddresses024) {
-  card_config card;
-  card.flashVendor = 0xB0;
-  card.flashDevice = 0xD4;
-  card.flashLock = 1;
-  flash_model flash = small_flash(card);
+  flash_params card;
+  card.vendor = 0xB0;
+  card.device = 0xD4;
+  card.lock = 1;
+  small_flash owner(card);
+  flash_model &flash = owner.flash;
   flash_write(&flash, 0, 0x90);
   EXPECT_EQ(flash_read(&flash, 0), 0xB0);
   EXPECT_EQ(flash_read(&flash, 2), 0xD4);
@@ -91,9 +101,10 @@ class FlashErrors : public testing::TestWithParam<error_case> {};
 
 TEST_P(FlashErrors, SetStatusBitsAndChangeNothing) {
   const error_case &c = GetParam();
-  card_config card;
-  card.flashLock = c.lock;
-  flash_model flash = small_flash(card);
+  flash_params card;
+  card.lock = c.lock;
+  small_flash owner(card);
+  flash_model &flash = owner.flash;
   flash_write(&flash, c.address, c.first);
   flash_write(&flash, c.address, c.second);
   EXPECT_EQ(ready_status(flash), c.status);
@@ -114,9 +125,10 @@ INSTANTIATE_TEST_SUITE_P(Cases, FlashErrors,
                          });
 
 TEST(FlashModel, WeakBytesKeepTheirErasedValue) {
-  card_config card;
+  flash_params card;
   card.weak = {3};
-  flash_model flash = small_flash(card);
+  small_flash owner(card);
+  flash_model &flash = owner.flash;
   flash_write(&flash, 0, 0x20);
   flash_write(&flash, 0, 0xD0);
   ready_status(flash);
@@ -131,9 +143,10 @@ TEST(FlashModel, WeakBytesKeepTheirErasedValue) {
 }
 
 TEST(FlashModel, StuckNeverReportsReady) {
-  card_config card;
-  card.stuck = stuck_kind::program;
-  flash_model flash = small_flash(card);
+  flash_params card;
+  card.stuck = flash_operation::program;
+  small_flash owner(card);
+  flash_model &flash = owner.flash;
   flash_write(&flash, 0, 0x20);
   flash_write(&flash, 0, 0xD0);
   EXPECT_EQ(ready_status(flash), 0x80);  // erase is not stuck
@@ -146,17 +159,16 @@ TEST(FlashModel, StuckNeverReportsReady) {
 struct bridge_fixture {
   bridge_model bridge;
   recorder rec;
-  bridge_fixture() {
-    card_config card;
-    card.flashBlocks = 4;
-    card.flashBlockSize = 0x100;
-    card.busyReads = 0;
-    flash_init(&bridge.flash, card);
+  small_flash memory;
+  bridge_fixture() : memory(quick()) { bridge.flash = memory.flash; }
+  static flash_params quick() {
+    flash_params params;
+    params.busyReads = 0;
+    return params;
   }
   void ctrl(uint16_t code) {
-    bridge_write(&bridge, &rec, REG_FLASH_CTRL, static_cast<uint16_t>(code | 0x10));
-    bridge_write(&bridge, &rec, REG_FLASH_CTRL, static_cast<uint16_t>(code & ~0x10));
-    bridge_write(&bridge, &rec, REG_FLASH_CTRL, static_cast<uint16_t>(code | 0x10));
+    for (int value : {code | 0x10, code & ~0x10, code | 0x10})
+      bridge_write(&bridge, &rec, REG_FLASH_CTRL, static_cast<uint16_t>(value));
   }
   void data(uint16_t value) { bridge_write(&bridge, &rec, REG_FLASH_DATA, value); }
   uint8_t read_cycle() {
@@ -202,13 +214,29 @@ TEST(BridgeModel, CounterCodesAndDataRegister) {
   EXPECT_EQ(f.rec.pulses[0x8C], 1u);  // 0x9C, 0x8C, 0x9C
 }
 
-TEST(BridgeModel, UnknownCodesAreIdleAndCounted) {
+TEST(BridgeModel, UnknownCodesAndFlashCommandsAreIdleTracedAndCounted) {
   bridge_fixture f;
+  f.rec.trace = std::tmpfile();
+  ASSERT_NE(f.rec.trace, nullptr);
   f.ctrl(0x99);
   f.ctrl(0x00);  // writes 0x10, 0x00, 0x10: the idle code 0x10
+  for (uint16_t code : {0x9F, 0x8C, 0x93})
+    f.ctrl(code);
+  f.data(0x90);
+  f.ctrl(0x14);
+  f.data(0x3C);  // no command: back to read array
+  f.ctrl(0x14);
+  f.ctrl(0x97);
+  const uint8_t presented = f.read_cycle();
   EXPECT_EQ(f.rec.badPulses, 1u);
+  EXPECT_EQ(f.rec.badFlashCommands, 1u);
   EXPECT_EQ(f.rec.pulses[0x10], 1u);
-  EXPECT_EQ(f.bridge.counter, 0u);
+  EXPECT_EQ(presented, 0x00);  // the array, not the vendor
+  std::rewind(f.rec.trace);
+  char text[64] = {};
+  EXPECT_EQ(std::fread(text, 1, sizeof text - 1, f.rec.trace), 20u);
+  EXPECT_STREQ(text, "bad 99\nbad flash 3c\n");
+  std::fclose(f.rec.trace);
 }
 
 }  // namespace

@@ -173,7 +173,7 @@ TEST_P(FlashPort, ProgrammedByteIsThirteenPortCalls) {
   flash_setup();
   s.start();
   uint8_t status = 0;
-  EXPECT_EQ(flash_program_byte(0xAB, 1000, &status), FLASH_OK);
+  EXPECT_EQ(flash_program_byte(0xAB, 1000, &status), flash_result::ok);
   EXPECT_EQ(status, 0x80);
   s.data(0x40);
   s.write_cycle();
@@ -239,7 +239,7 @@ TEST(FlashOperations, EraseMakesSixtyFourIterations) {
   flash_setup();
   s.start();
   testing::internal::CaptureStdout();
-  EXPECT_EQ(flash_erase(), FLASH_OK);
+  EXPECT_EQ(flash_erase(), flash_result::ok);
   EXPECT_EQ(test::captured_stdout(), std::string(64, '.') + "\n");
   s.ctrl(0x97);
   s.ctrl(0x90);
@@ -276,8 +276,8 @@ TEST_P(ProgressDots, OnePerFull256DataBytes) {
   card_session s(path::library);
   flash_setup();
   testing::internal::CaptureStdout();
-  EXPECT_EQ(flash_erase(), FLASH_OK);
-  EXPECT_EQ(flash_program(data.data(), n), FLASH_OK);
+  EXPECT_EQ(flash_erase(), flash_result::ok);
+  EXPECT_EQ(flash_program(data.data(), n), flash_result::ok);
   EXPECT_EQ(flash_verify(data.data(), n), 0u);
   EXPECT_EQ(test::captured_stdout(),
             std::string(64, '.') + "\n" + GetParam().dots + "\n" + GetParam().dots + "\n");
@@ -322,7 +322,7 @@ TEST(FlashOperations, BusyStatusIsPolledAgain) {
   card_session s(path::library, "busy_reads = 3\n");
   flash_setup();
   uint8_t status = 0;
-  EXPECT_EQ(flash_program_byte(0x12, 1000, &status), FLASH_OK);
+  EXPECT_EQ(flash_program_byte(0x12, 1000, &status), flash_result::ok);
   EXPECT_EQ(s.stat("pulses_95"), 4u);
 }
 
@@ -340,9 +340,9 @@ TEST_P(ReadyPollTimeout, ClosesTheLineReportsAndStops) {
   card_session s(path::library, std::string("stuck = ") + GetParam().stuck + "\nflash_lock = 1\n");
   flash_setup();
   testing::internal::CaptureStdout();
-  int result = flash_erase(50);
-  if (result == FLASH_OK) result = flash_program(data.data(), 300, 50);
-  EXPECT_EQ(result, FLASH_TIMED_OUT);
+  flash_result result = flash_erase(50);
+  if (result == flash_result::ok) result = flash_program(data.data(), 300, 50);
+  EXPECT_EQ(result, flash_result::timed_out);
   EXPECT_EQ(test::captured_stdout(), GetParam().out);
   EXPECT_EQ(s.stat(GetParam().notReached), 0u);  // stopped at once
 }

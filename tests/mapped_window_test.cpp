@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "mapped_window.h"
-#include "x86_access.h"
+#include "window/mapped_window.h"
+#include "window/x86_access.h"
 
 namespace {
 
@@ -18,6 +18,7 @@ struct decode_case {
   std::vector<uint8_t> code;
   bool decoded;
   x86_access expected;
+  x86_mode mode = x86_mode::bits64;
 };
 void PrintTo(const decode_case &c, std::ostream *os) { *os << c.name; }
 
@@ -28,7 +29,7 @@ TEST_P(Decoder, TakesTheUsualMovesOnly) {
   std::vector<uint8_t> code = c.code;
   code.resize(16, 0x90);
   x86_access a{99, false, 99, 0, load_kind::replace_low16};
-  ASSERT_EQ(decode_x86_access(code.data(), &a), c.decoded);
+  ASSERT_EQ(decode_x86_access(code.data(), c.mode, &a), c.decoded);
   if (!c.decoded) return;
   EXPECT_EQ(a.length, c.expected.length);
   EXPECT_EQ(a.store, c.expected.store);
@@ -39,6 +40,7 @@ TEST_P(Decoder, TakesTheUsualMovesOnly) {
 
 constexpr load_kind LOW = load_kind::replace_low16;
 constexpr load_kind ZX = load_kind::zero_extend;
+constexpr x86_mode BITS32 = x86_mode::bits32;
 
 INSTANTIATE_TEST_SUITE_P(
     Instructions, Decoder,
@@ -64,7 +66,20 @@ INSTANTIATE_TEST_SUITE_P(
         decode_case{"byte_load", {0x0F, 0xB6, 0x40, 0x1E}, false, {}},
         decode_case{"byte_store", {0x88, 0x40, 0x1E}, false, {}},
         decode_case{"segment_prefix", {0x64, 0x66, 0x89, 0x00}, false, {}},
-        decode_case{"imm_with_reg_field", {0x66, 0xC7, 0x48, 0x1E, 1, 0}, false, {}}),
+        decode_case{"imm_with_reg_field", {0x66, 0xC7, 0x48, 0x1E, 1, 0}, false, {}},
+        decode_case{"mov_ax_to_edx_disp8_32", {0x66, 0x89, 0x42, 0x1E}, true, {4, true, 0, 0, LOW}, BITS32},
+        decode_case{
+            "mov_imm_32", {0x66, 0xC7, 0x40, 0x1E, 0x90, 0x00}, true, {6, true, -1, 0x90, LOW}, BITS32},
+        decode_case{"movzx_absolute_32", {0x0F, 0xB7, 0x05, 1, 2, 3, 4}, true, {7, false, 0, 0, ZX}, BITS32},
+        decode_case{"movsx_sib_disp8_32",
+                    {0x0F, 0xBF, 0x4C, 0x24, 0x08},
+                    true,
+                    {5, false, 1, 0, load_kind::sign_extend_32},
+                    BITS32},
+        decode_case{
+            "mov_to_r16_disp32_32", {0x66, 0x8B, 0x8E, 1, 2, 3, 4}, true, {7, false, 1, 0, LOW}, BITS32},
+        decode_case{"no_rex_in_32", {0x66, 0x44, 0x89, 0x08}, false, {}, BITS32},
+        decode_case{"no_rex_before_movzx_32", {0x44, 0x0F, 0xB7, 0x78, 0x1E}, false, {}, BITS32}),
     [](const testing::TestParamInfo<decode_case> &param_info) { return std::string(param_info.param.name); });
 
 TEST(Decoder, LoadsReachTheRegisterAsTheInstructionSays) {

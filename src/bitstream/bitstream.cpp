@@ -143,6 +143,9 @@ korvan_status parse_bit_header(FILE *file, uint32_t *dataLength, uint32_t *dataO
 }
 
 korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffer, uint32_t *length) {
+  // The card is asked for its information although the device is fixed and
+  // the record is not looked at: a card that cannot answer is refused here,
+  // before the file is touched.
   card_info info;
   korvan_status status = KORVAN2_GetCardInfo(card, &info);
   if (status != 0) return status;
@@ -159,6 +162,8 @@ korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffe
     std::fclose(file);
     return status;
   }
+  // The block is the size of the whole file, the data offset longer than the
+  // data; only the first dataLength bytes are ever used.
   const size_t blockSize = static_cast<size_t>(dataOffset) + dataLength;
   uint8_t *block = static_cast<uint8_t *>(std::malloc(blockSize));
   if (block == nullptr) {

@@ -1,5 +1,5 @@
 // The process-wide card state: written once by main before any Flash
-// access, only read by the Flash port.
+// access; then read by the Flash port and by the run, never written again.
 #pragma once
 
 #include <cstdint>

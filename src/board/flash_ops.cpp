@@ -8,6 +8,18 @@
 
 namespace {
 
+// Control codes of the bridge, by their role where they are issued.
+constexpr uint32_t RESET = 0x9F;         // interface reset, the Flash held in reset
+constexpr uint32_t OUT_OF_RESET = 0x8C;  // the Flash out of reset
+constexpr uint32_t ENABLE = 0x93;        // the interface enabled
+constexpr uint32_t FIRST_BYTE = 0x97;    // address counter to the first byte
+constexpr uint32_t NEXT_BYTE = 0x91;     // address counter to the next byte
+constexpr uint32_t NEXT_BLOCK = 0x92;    // address counter to the next block
+constexpr uint32_t READ_CYCLE = 0x95;    // the Flash presents the byte at the counter
+constexpr uint32_t WRITE = 0x14;         // the Flash takes the data register's byte
+constexpr uint32_t WRITE_IDLE = 0x10;    // idle, around a write
+constexpr uint32_t IDLE = 0x90;
+
 // Flash commands written with data.
 constexpr uint16_t CMD_READ_IDENTIFIER = 0x90;
 constexpr uint16_t CMD_BLOCK_ERASE = 0x20;
@@ -24,15 +36,15 @@ uint8_t read() { return flash_read_data(); }
 void pause() { platform_sleep_ms(PAUSE_MS); }
 
 void write_cycle() {
-  ctrl(0x10);
-  ctrl(0x14);
-  ctrl(0x10);
+  ctrl(WRITE_IDLE);
+  ctrl(WRITE);
+  ctrl(WRITE_IDLE);
 }
 
 uint8_t status_read() {
-  ctrl(0x95);
+  ctrl(READ_CYCLE);
   uint8_t status = read();
-  ctrl(0x90);
+  ctrl(IDLE);
   return status;
 }
 
@@ -64,12 +76,12 @@ void end_progress_line() {
   std::fflush(stdout);
 }
 
-int report_timeout(uint8_t status) {
+flash_result report_timeout(uint8_t status) {
   end_progress_line();
   std::printf("*** Timed out waiting for the Flash to become ready (status 0x%2.2lx)\n",
               static_cast<unsigned long>(status));
   std::fflush(stdout);
-  return FLASH_TIMED_OUT;
+  return flash_result::timed_out;
 }
 
 // A dot for every 256 data bytes, aligned to the end of the data: it comes
@@ -84,94 +96,95 @@ void report_mismatch(uint8_t expected, uint8_t actual, uint32_t index) {
 }  // namespace
 
 void flash_setup() {
-  ctrl(0x9F);
+  ctrl(RESET);
   data(0x00);
-  ctrl(0x90);
-  ctrl(0x8C);
-  ctrl(0x90);
-  ctrl(0x97);
-  ctrl(0x90);
-  ctrl(0x93);
-  ctrl(0x90);
+  ctrl(IDLE);
+  ctrl(OUT_OF_RESET);
+  ctrl(IDLE);
+  ctrl(FIRST_BYTE);
+  ctrl(IDLE);
+  ctrl(ENABLE);
+  ctrl(IDLE);
 }
 
 void flash_read_id(uint16_t *vendorId, uint16_t *deviceId, uint16_t *lockBit) {
-  ctrl(0x97);
-  ctrl(0x90);
+  ctrl(FIRST_BYTE);
+  ctrl(IDLE);
   data(CMD_READ_IDENTIFIER);
   write_cycle();
-  ctrl(0x90);
-  ctrl(0x95);
+  ctrl(IDLE);
+  ctrl(READ_CYCLE);
   *vendorId = read();
-  ctrl(0x91);
-  ctrl(0x90);
-  ctrl(0x91);
-  ctrl(0x90);
-  ctrl(0x95);
+  ctrl(NEXT_BYTE);
+  ctrl(IDLE);
+  ctrl(NEXT_BYTE);
+  ctrl(IDLE);
+  ctrl(READ_CYCLE);
   *deviceId = read();
-  ctrl(0x91);
-  ctrl(0x90);
-  ctrl(0x91);
-  ctrl(0x90);
-  ctrl(0x95);
+  ctrl(NEXT_BYTE);
+  ctrl(IDLE);
+  ctrl(NEXT_BYTE);
+  ctrl(IDLE);
+  ctrl(READ_CYCLE);
   *lockBit = read();
-  ctrl(0x90);
+  ctrl(IDLE);
 }
 
-int flash_erase(uint32_t readyTimeoutMs) {
-  ctrl(0x97);
-  ctrl(0x90);
+flash_result flash_erase(uint32_t readyTimeoutMs) {
+  ctrl(FIRST_BYTE);
+  ctrl(IDLE);
   for (uint32_t block = 0; block < FLASH_BLOCKS; ++block) {
     data(CMD_BLOCK_ERASE);
     write_cycle();
-    ctrl(0x90);
+    ctrl(IDLE);
     pause();
     data(CMD_ERASE_CONFIRM);
     write_cycle();
-    ctrl(0x90);
+    ctrl(IDLE);
     uint8_t status = 0;
     if (!ready_poll(readyTimeoutMs, &status)) return report_timeout(status);
-    ctrl(0x92);
-    ctrl(0x90);
+    ctrl(NEXT_BLOCK);
+    ctrl(IDLE);
     print_dot();
   }
   end_progress_line();
-  return FLASH_OK;
+  return flash_result::ok;
 }
 
-int flash_program_byte(uint8_t b, uint32_t readyTimeoutMs, uint8_t *lastStatus) {
+flash_result flash_program_byte(uint8_t b, uint32_t readyTimeoutMs, uint8_t *lastStatus) {
   data(CMD_PROGRAM);
   write_cycle();
   data(b);
-  ctrl(0x14);
-  ctrl(0x10);
-  ctrl(0x90);
-  if (!ready_poll(readyTimeoutMs, lastStatus)) return FLASH_TIMED_OUT;
-  ctrl(0x91);
-  ctrl(0x90);
-  return FLASH_OK;
+  ctrl(WRITE);  // the code before the data byte was already WRITE_IDLE
+  ctrl(WRITE_IDLE);
+  ctrl(IDLE);
+  if (!ready_poll(readyTimeoutMs, lastStatus)) return flash_result::timed_out;
+  ctrl(NEXT_BYTE);
+  ctrl(IDLE);
+  return flash_result::ok;
 }
 
-int flash_program(const uint8_t *bytes, uint32_t n, uint32_t readyTimeoutMs) {
-  ctrl(0x97);
-  ctrl(0x90);
+flash_result flash_program(const uint8_t *bytes, uint32_t n, uint32_t readyTimeoutMs) {
+  ctrl(FIRST_BYTE);
+  ctrl(IDLE);
   uint8_t status = 0;
   for (uint32_t k = 0; k < FLASH_LEAD_IN_BYTES; ++k)
-    if (flash_program_byte(0xFF, readyTimeoutMs, &status) != FLASH_OK) return report_timeout(status);
+    if (flash_program_byte(0xFF, readyTimeoutMs, &status) != flash_result::ok) return report_timeout(status);
   for (uint32_t k = 0; k < n; ++k) {
-    if (flash_program_byte(bytes[k], readyTimeoutMs, &status) != FLASH_OK) return report_timeout(status);
+    if (flash_program_byte(bytes[k], readyTimeoutMs, &status) != flash_result::ok)
+      return report_timeout(status);
     if (dot_due(n, k)) print_dot();
   }
   end_progress_line();
-  return FLASH_OK;
+  return flash_result::ok;
 }
 
 uint8_t flash_read_byte() {
-  ctrl(0x95);
+  ctrl(READ_CYCLE);
   uint8_t b = read();
-  ctrl(0x90);
-  ctrl(0x91);
-  ctrl(0x90);
+  ctrl(IDLE);
+  ctrl(NEXT_BYTE);
+  ctrl(IDLE);
   return b;
 }
 
@@ -179,10 +192,10 @@ uint32_t flash_verify(const uint8_t *bytes, uint32_t n) {
   uint32_t differing = 0;
   data(CMD_READ_ARRAY);
   write_cycle();
-  ctrl(0x90);
+  ctrl(IDLE);
   pause();
-  ctrl(0x97);
-  ctrl(0x90);
+  ctrl(FIRST_BYTE);
+  ctrl(IDLE);
   for (uint32_t k = 0; k < FLASH_LEAD_IN_BYTES; ++k) {
     uint8_t b = flash_read_byte();
     if (b != 0xFF) {

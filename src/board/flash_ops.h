@@ -4,18 +4,18 @@
 
 #include <cstdint>
 
-#define FLASH_BLOCKS 64u
-#define FLASH_LEAD_IN_BYTES 16u
-#define FLASH_READY_TIMEOUT_MS 20000u  // above the 5 s maximum block erase time
+constexpr uint32_t FLASH_BLOCKS = 64;
+constexpr uint32_t FLASH_LEAD_IN_BYTES = 16;
+constexpr uint32_t FLASH_READY_TIMEOUT_MS = 20000;  // above the 5 s maximum block erase time
 
-// Results of the operations that wait for the Flash.
-#define FLASH_OK 0
-#define FLASH_TIMED_OUT (-1)
+// How the operations that wait for the Flash end.
+enum class flash_result { ok, timed_out };
 
 void flash_setup();
 void flash_read_id(uint16_t *vendorId, uint16_t *deviceId, uint16_t *lockBit);
-int flash_erase(uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
-int flash_program(const uint8_t *bytes, uint32_t n, uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
-int flash_program_byte(uint8_t b, uint32_t readyTimeoutMs, uint8_t *lastStatus);
+flash_result flash_erase(uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
+flash_result flash_program(const uint8_t *bytes, uint32_t n,
+                           uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
+flash_result flash_program_byte(uint8_t b, uint32_t readyTimeoutMs, uint8_t *lastStatus);
 uint32_t flash_verify(const uint8_t *bytes, uint32_t n);  // number of differing bytes
 uint8_t flash_read_byte();

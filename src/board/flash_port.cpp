@@ -4,6 +4,8 @@
 
 namespace {
 
+constexpr uint32_t STROBE = 0x10;  // bit 4 of the control register, active low
+
 // A store through the window is always followed by one load of the same
 // register, so that the bridge sees each write before the next one.
 void mapped_store(uint32_t offset, uint16_t value) {
@@ -19,8 +21,8 @@ korvan_status library_write(uint32_t offset, uint16_t value) {
 }  // namespace
 
 korvan_status flash_ctrl(uint32_t code) {
-  const uint16_t high = static_cast<uint16_t>((code | FLASH_STROBE) & 0xFFFF);
-  const uint16_t low = static_cast<uint16_t>(code & ~FLASH_STROBE & 0xFFFF);
+  const uint16_t high = static_cast<uint16_t>((code | STROBE) & 0xFFFF);
+  const uint16_t low = static_cast<uint16_t>(code & ~STROBE & 0xFFFF);
   if (g_ctrl_regs != nullptr) {
     mapped_store(FLASH_CTRL_REG, high);
     mapped_store(FLASH_CTRL_REG, low);

@@ -6,9 +6,9 @@
 
 #include "korvan.h"
 
-#define FLASH_DATA_REG 0x1Cu  // byte offsets in the control register block
-#define FLASH_CTRL_REG 0x1Eu
-#define FLASH_STROBE 0x10u  // bit 4 of the control register, active low
+// Byte offsets of the two registers in the control register block.
+constexpr uint32_t FLASH_DATA_REG = 0x1C;
+constexpr uint32_t FLASH_CTRL_REG = 0x1E;
 
 korvan_status flash_ctrl(uint32_t code);
 korvan_status flash_write_data(uint16_t value);

@@ -106,6 +106,8 @@ bool check_card_and_program(const command_line &cl, uint8_t **buffer) {
     std::printf("Current bridge build date: not available (Bridge revision too low)\n");
   }
   std::printf("Control register local bus address: 0x%lx\n", static_cast<unsigned long>(g_ctrl_local_addr));
+  // The gate tests the logic family again, though the check above has
+  // already refused any other: it is the gate as the bridge's rules state it.
   if (!skipRevisionGate && ((logicRevision & 0xF0) != 0x10 || bridgeRevision < 1)) {
     std::printf("*** This utility requires Halcyra Bridge revision 01 or later.\n");
     return false;

@@ -45,9 +45,9 @@ bool programming_run(const char *bitPath, uint8_t **buffer) {
     return false;
   }
   announce("Erasing Flash...\n");
-  if (flash_erase() != FLASH_OK) return false;
+  if (flash_erase() != flash_result::ok) return false;
   announce("Programming Flash...\n");
-  if (flash_program(*buffer, g_bitstream_length) != FLASH_OK) return false;
+  if (flash_program(*buffer, g_bitstream_length) != flash_result::ok) return false;
   announce("Verifying Flash...\n");
   const uint32_t differing = flash_verify(*buffer, g_bitstream_length);
   if (differing != 0) {

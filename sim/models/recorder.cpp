@@ -4,6 +4,9 @@
 
 namespace ksim {
 
+const char *const call_kind_names[CALL_KINDS] = {"open", "card_info", "space_info", "clock",
+                                                 "read", "write",     "close"};
+
 void trace_line(recorder *rec, const char *format, ...) {
   if (rec->trace == nullptr) return;
   va_list list;
@@ -40,6 +43,7 @@ bool write_stats(const recorder &rec, const std::string &fileName, uint64_t byte
   line("pulses_bad", rec.badPulses);
   line("bytes_programmed", bytesProgrammed);
   line("blocks_erased", blocksErased);
+  line("flash_unknown_commands", rec.badFlashCommands);
   return std::fclose(file) == 0;
 }
 

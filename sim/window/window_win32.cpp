@@ -13,15 +13,27 @@ constexpr DWORD TRAP_FLAG = 0x100;
 constexpr ULONG_PTR ACCESS_WRITE = 1;
 
 PVOID handler;
-size_t page_size;
+
+// The saved registers, as the mechanism numbers them.
+cpu_registers registers_of(CONTEXT *c) {
+#if defined(_WIN64)
+  return {{&c->Rax, &c->Rcx, &c->Rdx, &c->Rbx, &c->Rsp, &c->Rbp, &c->Rsi, &c->Rdi, &c->R8, &c->R9, &c->R10,
+           &c->R11, &c->R12, &c->R13, &c->R14, &c->R15},
+          &c->Rip};
+#else
+  static_assert(sizeof(c->Eax) == sizeof(uintptr_t), "32-bit registers");
+  auto at = [](DWORD *reg) { return reinterpret_cast<uintptr_t *>(reg); };
+  return {{at(&c->Eax), at(&c->Ecx), at(&c->Edx), at(&c->Ebx), at(&c->Esp), at(&c->Ebp), at(&c->Esi),
+           at(&c->Edi)},
+          at(&c->Eip)};
+#endif
+}
 
 LONG CALLBACK on_exception(EXCEPTION_POINTERS *pointers) {
   const EXCEPTION_RECORD *record = pointers->ExceptionRecord;
   CONTEXT *c = pointers->ContextRecord;
   if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2) {
-    cpu_registers cpu{{&c->Rax, &c->Rcx, &c->Rdx, &c->Rbx, &c->Rsp, &c->Rbp, &c->Rsi, &c->Rdi, &c->R8, &c->R9,
-                       &c->R10, &c->R11, &c->R12, &c->R13, &c->R14, &c->R15},
-                      &c->Rip};
+    cpu_registers cpu = registers_of(c);
     bool step = false;
     void *address = reinterpret_cast<void *>(record->ExceptionInformation[1]);
     if (!handle_fault(address, record->ExceptionInformation[0] == ACCESS_WRITE, &cpu, &step))
@@ -39,12 +51,9 @@ LONG CALLBACK on_exception(EXCEPTION_POINTERS *pointers) {
 }  // namespace
 
 size_t page_bytes() {
-  if (page_size == 0) {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    page_size = info.dwPageSize;
-  }
-  return page_size;
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwPageSize;
 }
 
 void *reserve_window(size_t bytes) {
@@ -53,9 +62,9 @@ void *reserve_window(size_t bytes) {
 
 void release_window(void *base, size_t) { VirtualFree(base, 0, MEM_RELEASE); }
 
-void set_page_access(uint8_t *page, bool open) {
+void set_page_access(uint8_t *page, size_t bytes, bool open) {
   DWORD previous = 0;
-  VirtualProtect(page, page_bytes(), open ? PAGE_READWRITE : PAGE_NOACCESS, &previous);
+  VirtualProtect(page, bytes, open ? PAGE_READWRITE : PAGE_NOACCESS, &previous);
 }
 
 void install_fault_handlers() {

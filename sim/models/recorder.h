@@ -5,9 +5,20 @@
 #include <cstdio>
 #include <string>
 
-#include "card_config.h"
-
 namespace ksim {
+
+// The library calls, counted by kind.
+enum call_kind {
+  CALL_OPEN,
+  CALL_CARD_INFO,
+  CALL_SPACE_INFO,
+  CALL_CLOCK,
+  CALL_READ,
+  CALL_WRITE,
+  CALL_CLOSE,
+  CALL_KINDS
+};
+extern const char *const call_kind_names[CALL_KINDS];
 
 enum access_path { PATH_LIB, PATH_MAP, PATHS };
 
@@ -18,6 +29,7 @@ struct recorder {
   uint64_t writes[PATHS] = {};
   uint64_t pulses[256] = {};  // by control code, bit 4 set
   uint64_t badPulses = 0;
+  uint64_t badFlashCommands = 0;
 };
 
 // One trace line, when tracing; the line end is added.

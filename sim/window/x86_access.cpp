@@ -15,7 +15,7 @@ unsigned operand_length(const uint8_t *modrm) {
     ++length;  // SIB
     if (mod == 0 && (modrm[1] & 7) == 5) length += 4;
   } else if (mod == 0 && rm == 5) {
-    length += 4;  // RIP-relative
+    length += 4;  // RIP-relative in 64-bit code, an absolute address in 32-bit code
   }
   if (mod == 1) length += 1;
   if (mod == 2) length += 4;
@@ -24,12 +24,12 @@ unsigned operand_length(const uint8_t *modrm) {
 
 }  // namespace
 
-bool decode_x86_access(const uint8_t *code, x86_access *access) {
+bool decode_x86_access(const uint8_t *code, x86_mode mode, x86_access *access) {
   unsigned at = 0;
   const bool operand16 = code[at] == 0x66;
   if (operand16) ++at;
   uint8_t rex = 0;
-  if ((code[at] & 0xF0) == 0x40) rex = code[at++];
+  if (mode == x86_mode::bits64 && (code[at] & 0xF0) == 0x40) rex = code[at++];
   const bool wide = (rex & 0x08) != 0;
   const int regHigh = (rex & 0x04) != 0 ? 8 : 0;
 

@@ -1,4 +1,4 @@
-#include "card_config.h"
+#include "card_file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,9 +8,6 @@
 #include <utility>
 
 namespace ksim {
-
-const char *const call_kind_names[CALL_KINDS] = {"open", "card_info", "space_info", "clock",
-                                                 "read", "write",     "close"};
 
 namespace {
 
@@ -97,13 +94,14 @@ bool parse_fail_rule(const std::string &item, fail_rule *rule) {
     name = trim(item.substr(0, colon));
     if (!parse_number(trim(item.substr(colon + 1)), &rule->nth) || rule->nth == 0) return false;
   }
-  for (int kind = 0; kind < CALL_CLOSE; ++kind) {
-    if (name == call_kind_names[kind]) {
-      rule->call = static_cast<call_kind>(kind);
-      return true;
-    }
-  }
-  return false;
+  return parse_choice(name,
+                      {{"open", failing_call::open},
+                       {"card_info", failing_call::card_info},
+                       {"space_info", failing_call::space_info},
+                       {"clock", failing_call::clock},
+                       {"read", failing_call::read},
+                       {"write", failing_call::write}},
+                      &rule->call);
 }
 
 struct key_parser {
@@ -137,7 +135,8 @@ const key_parser key_parsers[] = {
     {"window",
      [](const std::string &v, card_config *c) {
        return parse_choice(
-           v, {{"none", window_kind::none}, {"full", window_kind::full}, {"short", window_kind::short_}},
+           v,
+           {{"none", window_kind::none}, {"full", window_kind::full}, {"short", window_kind::one_page_short}},
            &c->window);
      }},
     {"flash_vendor",

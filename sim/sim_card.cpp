@@ -1,5 +1,5 @@
-// Space 1 as a mapped window: the register accesses made through it reach
-// the bridge as library accesses do.
+// One simulated card: its Flash's parameters, and space 1 as a mapped
+// window whose register accesses reach the bridge as library accesses do.
 #include "sim_card.h"
 
 namespace ksim {
@@ -8,7 +8,7 @@ namespace {
 
 constexpr uint32_t PERINEL = 8;
 constexpr uint32_t BLOCK_FROM_END = 0x400000;
-constexpr uint32_t SHORT_BY = 0x1000;
+constexpr uint32_t ONE_PAGE = 0x1000;
 
 bool register_at(const sim_card &card, uint32_t offset, uint32_t *reg) {
   if (!card.hasBlock || offset < card.blockOffset) return false;
@@ -40,6 +40,21 @@ void store(void *context, uint32_t offset, uint16_t value) {
 
 }  // namespace
 
+flash_params flash_params_of(const card_config &config) {
+  flash_params params;
+  params.blocks = config.flashBlocks;
+  params.blockSize = config.flashBlockSize;
+  params.vendor = static_cast<uint8_t>(config.flashVendor);
+  params.device = static_cast<uint8_t>(config.flashDevice);
+  params.lock = static_cast<uint8_t>(config.flashLock);
+  params.busyReads = config.busyReads;
+  params.stuck = config.stuck == stuck_kind::erase     ? flash_operation::erase
+                 : config.stuck == stuck_kind::program ? flash_operation::program
+                                                       : flash_operation::none;
+  params.weak = config.weak;
+  return params;
+}
+
 void locate_block(sim_card *card) {
   const card_config &config = card->config;
   card->hasBlock = config.boardType != PERINEL || config.localSize >= BLOCK_FROM_END;
@@ -50,7 +65,7 @@ void locate_block(sim_card *card) {
 bool open_window(sim_card *card) {
   const card_config &config = card->config;
   if (config.window == window_kind::none) return true;
-  card->virtualSize = config.window == window_kind::full ? config.localSize : config.localSize - SHORT_BY;
+  card->virtualSize = config.window == window_kind::full ? config.localSize : config.localSize - ONE_PAGE;
   // The whole register pair must lie in the window for its page to be watched.
   const bool watched =
       card->hasBlock && uint64_t{card->blockOffset} + REG_FLASH_CTRL + 2 <= card->virtualSize;

@@ -1,24 +1,46 @@
-// The card-access library: the nine calls the utility makes and the records
-// they fill. The maker's library and the simulator both provide these.
+// The card-access library's contract: the nine calls a card library
+// provides, the two records they fill, the access widths and the statuses
+// that every library and every caller agree on. The maker's library, the
+// simulated one and the utility are all built against this header.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+// The calling convention of the nine calls, in this one place: cdecl, whose
+// names are exported and imported plain (KORVAN2_OpenCard). It is the only
+// convention of 64-bit code; on 32-bit Windows it is chosen here.
 #if defined(_WIN32)
-#define KORVAN_CALL __stdcall
+#define KORVAN_CALL __cdecl
+#else
+#define KORVAN_CALL
+#endif
+
+#if defined(_WIN32)
 #if defined(KORVAN_BUILDING_LIBRARY)
 #define KORVAN_API __declspec(dllexport)
 #else
 #define KORVAN_API __declspec(dllimport)
 #endif
 #else
-#define KORVAN_CALL
 #define KORVAN_API __attribute__((visibility("default")))
 #endif
 
 typedef uint32_t korvan_status;
-typedef uint32_t korvan_card;
+typedef uint32_t korvan_card;  // 0: no card
+
+constexpr korvan_status KORVAN_OK = 0;
+
+// Statuses of the .bit reader, in the library's numbering: every library
+// gives a text for them.
+constexpr korvan_status BIT_NO_MEMORY = 4097;
+constexpr korvan_status BIT_CANNOT_OPEN = 4099;
+constexpr korvan_status BIT_MALFORMED = 4100;
+constexpr korvan_status BIT_WRONG_DEVICE = 4101;
+
+// Width codes of KORVAN2_Read and KORVAN2_Write.
+constexpr uint32_t KORVAN_WIDTH_16 = 1;
+constexpr uint32_t KORVAN_WIDTH_32 = 2;
 
 // Card information: 40 bytes; the utility reads the board type and the
 // bridge logic revision only.
@@ -34,7 +56,8 @@ static_assert(offsetof(card_info, BoardType) == 8, "board type at bytes 8-11");
 static_assert(offsetof(card_info, LogicRevision) == 37, "LogicRevision at byte 37");
 
 // Address space information: where the space is mapped into the process and
-// where it lies on the card's local bus.
+// where it lies on the card's local bus. Five 32-bit words in a 32-bit
+// process; a 64-bit build (Linux) keeps a pointer-sized first field.
 struct space_info {
   void *VirtualBase;  // null when the space is not mapped
   uint32_t VirtualSize;
@@ -42,12 +65,13 @@ struct space_info {
   uint32_t LocalBase;
   uint32_t LocalSize;
 };
-static_assert(sizeof(space_info) == sizeof(void *) + 16, "space_info: a pointer and four words");
+static_assert(offsetof(space_info, VirtualBase) == 0, "window address first");
 static_assert(offsetof(space_info, VirtualSize) == sizeof(void *), "virtual size after the base");
+static_assert(offsetof(space_info, Reserved) == sizeof(void *) + 4, "a word not read");
+static_assert(offsetof(space_info, LocalBase) == sizeof(void *) + 8, "local base");
 static_assert(offsetof(space_info, LocalSize) == sizeof(void *) + 12, "local size last");
-
-#define KORVAN_WIDTH_16 1u
-#define KORVAN_WIDTH_32 2u
+static_assert(sizeof(space_info) == sizeof(void *) + 16, "space_info: a pointer and four words");
+static_assert(sizeof(void *) != 4 || sizeof(space_info) == 20, "the maker's record is 20 bytes");
 
 extern "C" {
 KORVAN_API korvan_status KORVAN_CALL KORVAN2_OpenCard(uint32_t cardId, korvan_card *card);

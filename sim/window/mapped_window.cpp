@@ -17,6 +17,7 @@ struct mapped_window {
 namespace {
 
 constexpr int MAX_WINDOWS = 8;
+constexpr x86_mode THIS_MODE = sizeof(void *) == 8 ? x86_mode::bits64 : x86_mode::bits32;
 
 mapped_window *windows[MAX_WINDOWS];
 size_t page_size;
@@ -41,16 +42,17 @@ mapped_window *window_at(const void *address) {
 // Carries out a register access of a form it knows; false for any other.
 bool emulate(const window_client &client, uint32_t offset, cpu_registers *cpu) {
   x86_access access;
-  if (cpu == nullptr || !decode_x86_access(reinterpret_cast<const uint8_t *>(*cpu->rip), &access))
+  if (!decode_x86_access(reinterpret_cast<const uint8_t *>(*cpu->ip), THIS_MODE, &access) ||
+      (access.reg >= 0 && cpu->reg[access.reg] == nullptr))
     return false;
   if (access.store) {
-    const uint64_t value = access.reg < 0 ? access.immediate : *cpu->reg[access.reg];
+    const uintptr_t value = access.reg < 0 ? access.immediate : *cpu->reg[access.reg];
     client.store(client.context, offset, static_cast<uint16_t>(value));
   } else {
-    uint64_t *reg = cpu->reg[access.reg];
-    *reg = loaded_register(*reg, client.load(client.context, offset), access.load);
+    uintptr_t *reg = cpu->reg[access.reg];
+    *reg = static_cast<uintptr_t>(loaded_register(*reg, client.load(client.context, offset), access.load));
   }
-  *cpu->rip += access.length;
+  *cpu->ip += access.length;
   return true;
 }
 
@@ -66,7 +68,7 @@ bool handle_fault(void *address, bool write, cpu_registers *cpu, bool *step) {
   if (!*step) return true;
 
   // Let it through: a register's value in place before a load, taken after a store.
-  set_page_access(window->page, true);
+  set_page_access(window->page, page_size, true);
   if (reg && !write) {
     const uint16_t value = client.load(client.context, offset);
     std::memcpy(window->base + offset, &value, sizeof value);
@@ -86,7 +88,7 @@ bool handle_step() {
     std::memcpy(&value, window->base + stepping.offset, sizeof value);
     window->client.store(window->client.context, stepping.offset, value);
   }
-  set_page_access(window->page, false);
+  set_page_access(window->page, page_size, false);
   return true;
 }
 
@@ -103,7 +105,7 @@ mapped_window *window_open(uint32_t size, uint32_t watchOffset, const window_cli
   if (watchOffset < size) {
     install_fault_handlers();
     window->page = window->base + watchOffset / page_size * page_size;
-    set_page_access(window->page, false);
+    set_page_access(window->page, page_size, false);
   }
   windows[slot] = window;
   return window;

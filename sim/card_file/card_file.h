@@ -1,5 +1,5 @@
-// The simulated cards: the built-in one, or those of the card file named by
-// KORVAN_SIM.
+// The simulated cards as the card file named by KORVAN_SIM describes them,
+// or the built-in one: a plain description, read before any model exists.
 #pragma once
 
 #include <cstdint>
@@ -8,27 +8,19 @@
 
 namespace ksim {
 
-enum class window_kind { none, full, short_ };
+// The card file's words for the window of space 1: none (the library
+// path), full (the mapped path), or one page shorter than the space.
+enum class window_kind { none, full, one_page_short };
 enum class stuck_kind { none, erase, program };
-
-// Library calls that can be made to fail, and counted.
-enum call_kind {
-  CALL_OPEN,
-  CALL_CARD_INFO,
-  CALL_SPACE_INFO,
-  CALL_CLOCK,
-  CALL_READ,
-  CALL_WRITE,
-  CALL_CLOSE,
-  CALL_KINDS
-};
-extern const char *const call_kind_names[CALL_KINDS];
+// The calls that a card file can make fail.
+enum class failing_call { open, card_info, space_info, clock, read, write };
 
 struct fail_rule {
-  call_kind call;
+  failing_call call;
   uint32_t nth;  // 0: every call of the kind
 };
 
+// One card as the file describes it; the defaults are the built-in card.
 struct card_config {
   uint32_t id = 0;
   uint32_t boardType = 4;

@@ -16,55 +16,50 @@ constexpr uint8_t CMD_PROGRAM = 0x40;
 constexpr uint8_t CMD_PROGRAM_ALT = 0x10;
 
 bool is_weak(const flash_model &flash, uint32_t address) {
-  return std::binary_search(flash.weak.begin(), flash.weak.end(), address);
+  return std::binary_search(flash.params.weak.begin(), flash.params.weak.end(), address);
 }
 
 // The operation has started: reads give the status, busy for a while.
-void start_operation(flash_model *flash, stuck_kind kind) {
+void start_operation(flash_model *flash, flash_operation operation) {
   flash->mode = flash_mode::read_status;
-  flash->busyLeft = flash->busyReads;
-  flash->busyForever = flash->stuck == kind;
+  flash->busyLeft = flash->params.busyReads;
+  flash->busyForever = flash->params.stuck == operation;
 }
 
 void erase_block(flash_model *flash, uint32_t address) {
-  if (address >= flash->cells.size()) {
+  const uint32_t blockSize = flash->params.blockSize;
+  if (address >= flash->size) {
     flash->errorBits |= SR_ERASE_ERROR;
-  } else if (flash->lock != 0) {
+  } else if (flash->params.lock != 0) {
     flash->errorBits |= SR_ERASE_ERROR | SR_LOCKED;
   } else {
-    const size_t start = address / flash->blockSize * static_cast<size_t>(flash->blockSize);
-    const size_t end = std::min(flash->cells.size(), start + flash->blockSize);
-    std::fill(flash->cells.begin() + static_cast<std::ptrdiff_t>(start),
-              flash->cells.begin() + static_cast<std::ptrdiff_t>(end), 0xFF);
+    const size_t start = address / blockSize * size_t{blockSize};
+    const size_t end = std::min(flash->size, start + blockSize);
+    std::fill(flash->cells + start, flash->cells + end, 0xFF);
     ++flash->blocksErased;
   }
-  start_operation(flash, stuck_kind::erase);
+  start_operation(flash, flash_operation::erase);
 }
 
 void program_byte(flash_model *flash, uint32_t address, uint8_t byte) {
-  if (address >= flash->cells.size()) {
+  if (address >= flash->size) {
     flash->errorBits |= SR_PROGRAM_ERROR;
-  } else if (flash->lock != 0) {
+  } else if (flash->params.lock != 0) {
     flash->errorBits |= SR_PROGRAM_ERROR | SR_LOCKED;
   } else if (!is_weak(*flash, address)) {
     flash->cells[address] &= byte;  // programming can only clear bits
     ++flash->bytesProgrammed;
   }
-  start_operation(flash, stuck_kind::program);
+  start_operation(flash, flash_operation::program);
 }
 
 }  // namespace
 
-void flash_init(flash_model *flash, const card_config &card) {
-  flash->cells.assign(static_cast<size_t>(card.flashBlocks) * card.flashBlockSize, 0x00);
-  flash->blockSize = card.flashBlockSize;
-  flash->vendor = static_cast<uint8_t>(card.flashVendor);
-  flash->device = static_cast<uint8_t>(card.flashDevice);
-  flash->lock = static_cast<uint8_t>(card.flashLock);
-  flash->busyReads = card.busyReads;
-  flash->stuck = card.stuck;
-  flash->weak = card.weak;
-  flash_reset(flash);
+void flash_init(flash_model *flash, const flash_params &params, uint8_t *cells) {
+  *flash = flash_model();
+  flash->params = params;
+  flash->cells = cells;
+  flash->size = flash_bytes(params);
 }
 
 void flash_reset(flash_model *flash) {
@@ -75,12 +70,12 @@ void flash_reset(flash_model *flash) {
   flash->busyForever = false;
 }
 
-void flash_write(flash_model *flash, uint32_t address, uint8_t byte) {
+bool flash_write(flash_model *flash, uint32_t address, uint8_t byte) {
   const flash_pending pending = flash->pending;
   flash->pending = flash_pending::none;
   if (pending == flash_pending::program_setup) {
     program_byte(flash, address, byte);
-    return;
+    return true;
   }
   if (pending == flash_pending::erase_setup) {
     if (byte == CMD_ERASE_CONFIRM) {
@@ -89,7 +84,7 @@ void flash_write(flash_model *flash, uint32_t address, uint8_t byte) {
       flash->errorBits |= SR_ERASE_ERROR | SR_PROGRAM_ERROR;  // command sequence error
       flash->mode = flash_mode::read_status;
     }
-    return;
+    return true;
   }
   switch (byte) {
   case CMD_READ_ARRAY: flash->mode = flash_mode::read_array; break;
@@ -105,17 +100,18 @@ void flash_write(flash_model *flash, uint32_t address, uint8_t byte) {
     flash->pending = flash_pending::program_setup;
     flash->mode = flash_mode::read_status;
     break;
-  default: flash->mode = flash_mode::read_array; break;  // unknown: the safe mode
+  default: flash->mode = flash_mode::read_array; return false;  // unknown: the safe mode
   }
+  return true;
 }
 
 uint8_t flash_read(flash_model *flash, uint32_t address) {
   switch (flash->mode) {
-  case flash_mode::read_array: return address < flash->cells.size() ? flash->cells[address] : 0xFF;
+  case flash_mode::read_array: return address < flash->size ? flash->cells[address] : 0xFF;
   case flash_mode::read_identifier:
-    if (address == 0) return flash->vendor;
-    if (address == 2) return flash->device;
-    if (address == 4) return flash->lock;
+    if (address == 0) return flash->params.vendor;
+    if (address == 2) return flash->params.device;
+    if (address == 4) return flash->params.lock;
     return 0x00;
   case flash_mode::read_status:
     if (flash->busyForever) return flash->errorBits;

@@ -9,8 +9,8 @@
 
 #include "window_platform.h"
 
-#if !defined(__x86_64__) && !defined(__i386__)
-#error "catching mapped accesses needs the x86 trap flag"
+#if !defined(__x86_64__)
+#error "catching mapped accesses is built for x86-64 here"
 #endif
 
 namespace ksim {
@@ -37,19 +37,13 @@ void pass_on(const struct sigaction &previous, int signal, siginfo_t *info, void
 void on_fault(int signal, siginfo_t *info, void *context) {
   greg_t *gregs = static_cast<ucontext_t *>(context)->uc_mcontext.gregs;
   const bool write = (gregs[REG_ERR] & PAGE_FAULT_WRITE) != 0;
-#if defined(__x86_64__)
-  auto at = [gregs](int index) { return reinterpret_cast<uint64_t *>(&gregs[index]); };
+  auto at = [gregs](int index) { return reinterpret_cast<uintptr_t *>(&gregs[index]); };
   cpu_registers cpu{
       {at(REG_RAX), at(REG_RCX), at(REG_RDX), at(REG_RBX), at(REG_RSP), at(REG_RBP), at(REG_RSI), at(REG_RDI),
        at(REG_R8), at(REG_R9), at(REG_R10), at(REG_R11), at(REG_R12), at(REG_R13), at(REG_R14), at(REG_R15)},
       at(REG_RIP)};
-  cpu_registers *registers = &cpu;
-#else
-  cpu_registers *registers = nullptr;
-#endif
   bool step = false;
-  if (!handle_fault(info->si_addr, write, registers, &step))
-    return pass_on(previous_segv, signal, info, context);
+  if (!handle_fault(info->si_addr, write, &cpu, &step)) return pass_on(previous_segv, signal, info, context);
   if (step) gregs[REG_EFL] |= TRAP_FLAG;
 }
 
@@ -70,8 +64,8 @@ void *reserve_window(size_t bytes) {
 
 void release_window(void *base, size_t bytes) { munmap(base, bytes); }
 
-void set_page_access(uint8_t *page, bool open) {
-  mprotect(page, page_bytes(), open ? PROT_READ | PROT_WRITE : PROT_NONE);
+void set_page_access(uint8_t *page, size_t bytes, bool open) {
+  mprotect(page, bytes, open ? PROT_READ | PROT_WRITE : PROT_NONE);
 }
 
 void install_fault_handlers() {

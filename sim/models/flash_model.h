@@ -1,0 +1,60 @@
+// A byte-wide Flash with the Intel/Sharp command set: read array, read
+// identifier, read status, block erase and byte program.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace ksim {
+
+enum class flash_operation { none, erase, program };
+
+// What the Flash is: its geometry, identity and the faults it has.
+struct flash_params {
+  uint32_t blocks = 64;
+  uint32_t blockSize = 0x20000;
+  uint8_t vendor = 0x89;
+  uint8_t device = 0x17;
+  uint8_t lock = 0;  // 1: every erase and program fails
+  uint32_t busyReads = 1;
+  flash_operation stuck = flash_operation::none;  // never ready after this one
+  std::vector<uint32_t> weak;                     // sorted byte addresses that do not program
+};
+
+enum class flash_mode { read_array, read_identifier, read_status };
+enum class flash_pending { none, erase_setup, program_setup };
+
+// Status register bits.
+constexpr uint8_t SR_READY = 0x80;
+constexpr uint8_t SR_ERASE_ERROR = 0x20;
+constexpr uint8_t SR_PROGRAM_ERROR = 0x10;
+constexpr uint8_t SR_LOCKED = 0x02;
+
+struct flash_model {
+  flash_params params;
+  uint8_t *cells = nullptr;  // blocks * blockSize bytes, the caller's
+  size_t size = 0;
+
+  flash_mode mode = flash_mode::read_array;
+  flash_pending pending = flash_pending::none;
+  uint8_t errorBits = 0;
+  uint32_t busyLeft = 0;
+  bool busyForever = false;
+
+  uint64_t bytesProgrammed = 0;
+  uint64_t blocksErased = 0;
+};
+
+inline size_t flash_bytes(const flash_params &params) { return size_t{params.blocks} * params.blockSize; }
+
+// Over cells of flash_bytes(params) bytes, kept as they are; read array mode.
+void flash_init(flash_model *flash, const flash_params &params, uint8_t *cells);
+// As after the reset pin: read array, nothing pending, status clear.
+void flash_reset(flash_model *flash);
+// A byte written at an address; false when it was a command the Flash does
+// not know (it then goes to read array).
+bool flash_write(flash_model *flash, uint32_t address, uint8_t byte);
+uint8_t flash_read(flash_model *flash, uint32_t address);
+
+}  // namespace ksim
