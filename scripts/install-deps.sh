@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, the Debian packages named on the command line
 # that this machine lacks. Needs root (as on the project's machines) or sudo.
+# A package named NAME:i386 brings in the i386 architecture first.
 set -euo pipefail
 missing=()
 for package in "$@"; do
@@ -10,5 +11,8 @@ done
 echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+if [[ " ${missing[*]}" == *:i386* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -2,11 +2,11 @@
 # Builds everything and runs every test: the Linux build (GCC, with a
 # valgrind run), the sanitizer build (Clang: AddressSanitizer with leak
 # checking, UndefinedBehaviorSanitizer, and the fuzz targets briefly), and
-# the Windows build (MinGW-w64) under Wine.
+# the 32-bit Windows build (MinGW-w64 i686) under 32-bit Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest valgrind \
-  clang libclang-rt-14-dev g++-mingw-w64-x86-64 wine64 wine
+  clang libclang-rt-14-dev g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
 
 echo "== Linux"
 cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON >/dev/null
@@ -19,9 +19,9 @@ CC=clang CXX=clang++ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebI
 cmake --build build/sanitize -j2
 (cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 ctest -j2 --output-on-failure)
 
-echo "== Windows, under Wine"
+echo "== Windows (32-bit), under Wine"
 source scripts/wine-env.sh
-cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON >/dev/null
 cmake --build build/windows -j2
 # Each test is a Wine process of its own; a start of Wine that fails before

@@ -1,5 +1,7 @@
-# Sourced: a fresh Wine prefix, quiet and without prompts, its server up
-# before the first test and stopped when the shell exits.
+# Sourced: a fresh 32-bit Wine prefix (WINEARCH=win32), quiet and without
+# prompts, its server up before the first test and stopped when the shell
+# exits.
+export WINEARCH=win32
 export WINEPREFIX="${WINEPREFIX:-$(mktemp -d /tmp/sorvel-wine.XXXXXX)}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="

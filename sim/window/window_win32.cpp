@@ -5,6 +5,11 @@
 
 #include "window_platform.h"
 
+#if !defined(_M_IX86) && !defined(__i386__)
+#error "catching mapped accesses is built for 32-bit Windows (x86) here"
+#endif
+static_assert(sizeof(DWORD) == sizeof(uintptr_t), "32-bit registers");
+
 namespace ksim {
 
 namespace {
@@ -14,19 +19,12 @@ constexpr ULONG_PTR ACCESS_WRITE = 1;
 
 PVOID handler;
 
-// The saved registers, as the mechanism numbers them.
+// The saved registers of 32-bit code, as the mechanism numbers them.
 cpu_registers registers_of(CONTEXT *c) {
-#if defined(_WIN64)
-  return {{&c->Rax, &c->Rcx, &c->Rdx, &c->Rbx, &c->Rsp, &c->Rbp, &c->Rsi, &c->Rdi, &c->R8, &c->R9, &c->R10,
-           &c->R11, &c->R12, &c->R13, &c->R14, &c->R15},
-          &c->Rip};
-#else
-  static_assert(sizeof(c->Eax) == sizeof(uintptr_t), "32-bit registers");
   auto at = [](DWORD *reg) { return reinterpret_cast<uintptr_t *>(reg); };
   return {{at(&c->Eax), at(&c->Ecx), at(&c->Edx), at(&c->Ebx), at(&c->Esp), at(&c->Ebp), at(&c->Esi),
            at(&c->Edi)},
           at(&c->Eip)};
-#endif
 }
 
 LONG CALLBACK on_exception(EXCEPTION_POINTERS *pointers) {

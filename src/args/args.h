@@ -55,7 +55,7 @@ struct arg_set {
 };
 
 // Environment variable naming the default SDK base directory.
-#define KORVAN_SDK4 "KORVAN_SDK4"
+constexpr const char *KORVAN_SDK4 = "KORVAN_SDK4";
 
 int32_t parse_command_line(const char *appName, int argc, const char *const *argv, arg_set *args);
 int32_t set_value(arg_value *slot, arg_type type, const char *text);

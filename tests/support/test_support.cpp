@@ -173,8 +173,9 @@ uint64_t stat_value(const std::string &statsPath, const std::string &name) {
 #if defined(_WIN32)
 const int FAILED_STATUS = -1;
 
-run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const char *cardFile) {
-  const std::string exe = host_path(SORVEL_EXE);
+run_result run_program(const std::string &program, const std::string &dir,
+                       const std::vector<std::string> &args, const char *variable, const char *value) {
+  const std::string exe = host_path(program);
   std::string command = "\"" + exe + "\"";
   for (const std::string &arg : args)
     command += " \"" + arg + "\"";
@@ -192,15 +193,15 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
-  set_env("KORVAN_SIM", cardFile);
+  set_env(variable, value);
   std::vector<char> line(command.begin(), command.end());
   line.push_back('\0');
   BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
                                 &startup, &process);
-  set_env("KORVAN_SIM", nullptr);
+  set_env(variable, nullptr);
   CloseHandle(out);
   CloseHandle(err);
-  if (!started) throw std::runtime_error("cannot start " SORVEL_EXE);
+  if (!started) throw std::runtime_error("cannot start " + program);
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
@@ -211,7 +212,8 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
 #else
 const int FAILED_STATUS = 255;
 
-run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const char *cardFile) {
+run_result run_program(const std::string &program, const std::string &dir,
+                       const std::vector<std::string> &args, const char *variable, const char *value) {
   const std::string outPath = dir + "/stdout.txt";
   const std::string errPath = dir + "/stderr.txt";
   pid_t child = fork();
@@ -224,16 +226,13 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    if (cardFile == nullptr)
-      unsetenv("KORVAN_SIM");
-    else
-      setenv("KORVAN_SIM", cardFile, 1);
+    set_env(variable, value);
     std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(SORVEL_EXE));
+    argv.push_back(const_cast<char *>(program.c_str()));
     for (const std::string &arg : args)
       argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
-    execv(SORVEL_EXE, argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   int status = 0;
@@ -243,5 +242,9 @@ run_result run_sorvel(const std::string &dir, const std::vector<std::string> &ar
   return {code, read_text(outPath), read_text(errPath)};
 }
 #endif
+
+run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const char *cardFile) {
+  return run_program(SORVEL_EXE, dir, args, "KORVAN_SIM", cardFile);
+}
 
 }  // namespace test

@@ -89,6 +89,10 @@ extern const int FAILED_STATUS;
 // Runs the built utility in folder dir with these arguments; KORVAN_SIM
 // is cardFile (relative to dir), or unset when cardFile is null.
 run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const char *cardFile);
+// Runs a program in folder dir with one environment variable set (or, with
+// a null value, removed).
+run_result run_program(const std::string &program, const std::string &dir,
+                       const std::vector<std::string> &args, const char *variable, const char *value);
 
 // Lines of a trace that match a prefix.
 std::vector<std::string> lines_starting(const std::vector<std::string> &lines, const std::string &prefix);
