@@ -73,35 +73,10 @@ korvan_status file_failure(const std::string &text) {
   return SIM_FILE;
 }
 
-korvan_status save_image(const sim_card &card) {
-  const std::string &name = card.config.flashImage;
-  const std::vector<uint8_t> &cells = card.flashMemory;
-  FILE *file = std::fopen(name.c_str(), "wb");
-  if (file == nullptr) return file_failure("Flash image " + name + " cannot be written");
-  const bool written = std::fwrite(cells.data(), 1, cells.size(), file) == cells.size();
-  if (std::fclose(file) != 0 || !written) return file_failure("Flash image " + name + " cannot be written");
-  return SIM_OK;
-}
-
-// The Flash as the image file holds it; a missing file is made, every byte 0x00.
-korvan_status load_image(sim_card *card) {
-  const std::string &name = card->config.flashImage;
-  std::vector<uint8_t> &cells = card->flashMemory;
-  FILE *file = std::fopen(name.c_str(), "rb");
-  if (file == nullptr) return save_image(*card);
-  const size_t got = std::fread(cells.data(), 1, cells.size(), file);
-  const bool larger = std::fgetc(file) != EOF;
-  const bool failed = std::ferror(file) != 0;
-  std::fclose(file);
-  if (failed) return file_failure("Flash image " + name + " cannot be read");
-  if (larger) return file_failure("Flash image " + name + " is larger than the Flash");
-  std::fill(cells.begin() + static_cast<std::ptrdiff_t>(got), cells.end(), 0x00);
-  return SIM_OK;
-}
-
 void release(sim_card *card) {
   window_close(card->window);
   card->window = nullptr;
+  close_flash(card);
   if (card->rec.trace != nullptr) std::fclose(card->rec.trace);
   card->rec.trace = nullptr;
 }
@@ -153,11 +128,8 @@ korvan_status open_card(bool byIndex, uint32_t number, korvan_card *handle) {
   card->index = index;
   card->config = config;
   card->rec.calls[CALL_OPEN] = open_calls[index];
-  const flash_params flash = flash_params_of(config);
-  card->flashMemory.assign(flash_bytes(flash), 0x00);
-  flash_init(&card->bridge.flash, flash, card->flashMemory.data());
   locate_block(card.get());
-  if (!config.flashImage.empty()) status = load_image(card.get());
+  if (!open_flash(card.get(), &error)) status = file_failure(error);
   if (status == SIM_OK && !config.trace.empty()) {
     card->rec.trace = std::fopen(config.trace.c_str(), "ab");
     if (card->rec.trace == nullptr) status = file_failure("trace file " + config.trace + " cannot be opened");
@@ -327,7 +299,6 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_CloseCard(korvan_card handle) {
   if (card == nullptr) return SIM_BAD_HANDLE;
   ++card->rec.calls[CALL_CLOSE];
   korvan_status status = SIM_OK;
-  if (!card->config.flashImage.empty()) status = save_image(*card);
   const flash_model &flash = card->bridge.flash;
   if (!card->config.stats.empty() &&
       !write_stats(card->rec, card->config.stats, flash.bytesProgrammed, flash.blocksErased) &&

@@ -2,6 +2,8 @@
 // window whose register accesses reach the bridge as library accesses do.
 #include "sim_card.h"
 
+#include <cstdio>
+
 namespace ksim {
 
 namespace {
@@ -38,6 +40,18 @@ void store(void *context, uint32_t offset, uint16_t value) {
   bridge_write(&card->bridge, &card->rec, reg, value);
 }
 
+// The crash rule: the power is cut as its operation begins, the trace kept
+// up to there.
+void count_operation(void *context, flash_operation operation) {
+  auto *card = static_cast<sim_card *>(context);
+  const crash_rule &crash = card->config.crash;
+  const bool counted = (operation == flash_operation::erase && crash.operation == operation_kind::erase) ||
+                       (operation == flash_operation::program && crash.operation == operation_kind::program);
+  if (!counted || ++card->operationsBegun != crash.nth) return;
+  if (card->rec.trace != nullptr) std::fflush(card->rec.trace);
+  power_cut();
+}
+
 }  // namespace
 
 flash_params flash_params_of(const card_config &config) {
@@ -48,11 +62,33 @@ flash_params flash_params_of(const card_config &config) {
   params.device = static_cast<uint8_t>(config.flashDevice);
   params.lock = static_cast<uint8_t>(config.flashLock);
   params.busyReads = config.busyReads;
-  params.stuck = config.stuck == stuck_kind::erase     ? flash_operation::erase
-                 : config.stuck == stuck_kind::program ? flash_operation::program
-                                                       : flash_operation::none;
+  params.stuck = config.stuck == operation_kind::erase     ? flash_operation::erase
+                 : config.stuck == operation_kind::program ? flash_operation::program
+                                                           : flash_operation::none;
   params.weak = config.weak;
   return params;
+}
+
+bool open_flash(sim_card *card, std::string *error) {
+  const flash_params params = flash_params_of(card->config);
+  uint8_t *cells = nullptr;
+  if (card->config.flashImage.empty()) {
+    card->flashMemory.assign(flash_bytes(params), 0x00);
+    cells = card->flashMemory.data();
+  } else if (map_file(card->config.flashImage, flash_bytes(params), &card->flashImage, error)) {
+    cells = card->flashImage.bytes;
+  } else {
+    return false;
+  }
+  flash_init(&card->bridge.flash, params, cells);
+  if (card->config.crash.operation != operation_kind::none)
+    card->bridge.flash.observer = flash_observer{card, count_operation};
+  return true;
+}
+
+void close_flash(sim_card *card) {
+  unmap_file(&card->flashImage);
+  card->bridge.flash.cells = nullptr;
 }
 
 void locate_block(sim_card *card) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "card_file/card_file.h"
+#include "host/host.h"
 #include "models/bridge_model.h"
 #include "models/recorder.h"
 #include "window/mapped_window.h"
@@ -19,6 +20,8 @@ struct sim_card {
   recorder rec;
   bridge_model bridge;
   std::vector<uint8_t> flashMemory;  // the Flash's cells when no image file holds them
+  mapped_file flashImage;            // or the image file, mapped
+  uint64_t operationsBegun = 0;      // of the kind the crash rule names
   mapped_window *window = nullptr;
   uint32_t virtualSize = 0;
   bool hasBlock = false;
@@ -28,6 +31,10 @@ struct sim_card {
 
 // The Flash model's parameters from the card's description.
 flash_params flash_params_of(const card_config &config);
+// The Flash's cells, in memory or in the mapped image file, and the model
+// over them; false with a message naming the file when it cannot be had.
+bool open_flash(sim_card *card, std::string *error);
+void close_flash(sim_card *card);
 // Where the bridge's register block lies in space 1.
 void locate_block(sim_card *card);
 // The mapped window of space 1, its register page watched; false when it

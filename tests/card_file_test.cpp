@@ -16,7 +16,8 @@ TEST(CardFile, ReadsEveryKey) {
                       "build_date = 2\nlocal_base = 0x1000\nlocal_size = 0x1000000\nwindow = full\n"
                       "flash_vendor = 0xB0\nflash_device = 0xD4\nflash_lock = 1\nflash_blocks = 8\n"
                       "flash_block_size = 0x1000\nflash_image = img.bin\nbusy_reads = 0\n"
-                      "stuck = erase\nweak = 0x20, 3\nfail = read:2, open\ntrace = t.txt\nstats = s.txt\n",
+                      "stuck = erase\nweak = 0x20, 3\nfail = read:2, open\ntrace = t.txt\nstats = s.txt\n"
+                      "crash = program : 17\n",
                       "cards.ini", &cards, &error))
       << error;
   ASSERT_EQ(cards.size(), 2u);
@@ -28,7 +29,7 @@ TEST(CardFile, ReadsEveryKey) {
   EXPECT_EQ(c.localSize, 0x1000000u);
   EXPECT_EQ(c.window, window_kind::full);
   EXPECT_EQ(c.flashLock, 1u);
-  EXPECT_EQ(c.stuck, stuck_kind::erase);
+  EXPECT_EQ(c.stuck, operation_kind::erase);
   EXPECT_EQ(c.weak, (std::vector<uint32_t>{3, 0x20}));
   ASSERT_EQ(c.fail.size(), 2u);
   EXPECT_EQ(c.fail[0].call, failing_call::read);
@@ -37,6 +38,9 @@ TEST(CardFile, ReadsEveryKey) {
   EXPECT_EQ(c.fail[1].nth, 0u);
   EXPECT_EQ(c.flashImage, "img.bin");
   EXPECT_EQ(c.trace, "t.txt");
+  EXPECT_EQ(c.crash.operation, operation_kind::program);
+  EXPECT_EQ(c.crash.nth, 17u);
+  EXPECT_EQ(cards[0].crash.operation, operation_kind::none);
 }
 
 struct refusal_case {
@@ -72,6 +76,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "card file bad.ini line 2: bad value for key 'fail': 'open:0'"},
         refusal_case{"[card]\nfail = close\n", "card file bad.ini line 2: bad value for key 'fail': 'close'"},
         refusal_case{"[card]\nweak = 1,,2\n", "card file bad.ini line 2: bad value for key 'weak': '1,,2'"},
+        refusal_case{"[card]\ncrash = erase:0\n",
+                     "card file bad.ini line 2: bad value for key 'crash': 'erase:0'"},
+        refusal_case{"[card]\ncrash = none:1\n",
+                     "card file bad.ini line 2: bad value for key 'crash': 'none:1'"},
+        refusal_case{"[card]\ncrash = program\n",
+                     "card file bad.ini line 2: bad value for key 'crash': 'program'"},
         refusal_case{"[card]\nlogic_revision = 0x100\n",
                      "card file bad.ini line 2: bad value for key 'logic_revision': '0x100'"},
         refusal_case{"[card]\nflash_blocks = 0\n",

@@ -13,8 +13,7 @@
 
 namespace {
 
-enum class path { library, mapped };
-void PrintTo(path p, std::ostream *os) { *os << (p == path::mapped ? "mapped" : "library"); }
+using test::path;
 
 using test::CHECKS;
 using test::ERASED;
@@ -47,8 +46,7 @@ outcome run(path p, const std::string &keys, bool traced = true) {
   test::scratch_dir dir;
   const std::vector<uint8_t> bit = test::bridge_bit(DATA);
   test::write_file(dir.file("b.bit"), bit);
-  test::write_text(dir.file("card.ini"), std::string("[card]\nstats = stats.txt\nwindow = ") +
-                                             (p == path::mapped ? "full" : "none") + "\n" +
+  test::write_text(dir.file("card.ini"), "[card]\nstats = stats.txt\n" + test::window_line(p) +
                                              (traced ? "trace = trace.txt\n" : "") + keys);
   outcome o;
   o.result = test::run_sorvel(dir.path(), {"b.bit"}, "card.ini");

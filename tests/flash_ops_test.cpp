@@ -15,8 +15,7 @@ namespace {
 
 constexpr uint32_t LOCAL_BASE = 0x10000;
 
-enum class path { library, mapped };
-void PrintTo(path p, std::ostream *os) { *os << (p == path::mapped ? "mapped" : "library"); }
+using test::path;
 
 std::string hex(uint32_t value) {
   char text[16];
@@ -31,9 +30,8 @@ class card_session {
     trace_ = dir_.file("trace.txt");
     stats_ = dir_.file("stats.txt");
     test::write_text(dir_.file("card.ini"), "[card]\nbusy_reads = 0\nlocal_base = 0x" + hex(LOCAL_BASE) +
-                                                "\nwindow = " + (p == path::mapped ? "full" : "none") +
-                                                "\ntrace = " + trace_ + "\nstats = " + stats_ + "\n" +
-                                                extraKeys);
+                                                "\n" + test::window_line(p) + "trace = " + trace_ +
+                                                "\nstats = " + stats_ + "\n" + extraKeys);
     test::set_env("KORVAN_SIM", dir_.file("card.ini").c_str());
     EXPECT_EQ(KORVAN2_OpenCard(0, &g_card), 0u);
     test::set_env("KORVAN_SIM", nullptr);

@@ -2,6 +2,7 @@
 // verify; their failures; and the Flash image they leave behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -160,6 +161,94 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<failure_case> &param_info) {
       return std::string(param_info.param.name);
     });
+
+// The largest bitstream that fits behind the lead-in in the 64 erased
+// blocks is programmed; one byte more is refused before the clock is set.
+TEST(ProgrammingRun, BitstreamLimitIsTheErasedBlocksLessTheLeadIn) {
+  constexpr size_t LARGEST = 64 * 0x20000 - 16;
+  run_fixture f("trace = none\n", LARGEST);
+  test::run_result r = f.run();
+  EXPECT_EQ(r.out, full_run(LARGEST));
+  EXPECT_EQ(r.status, 0);
+  expect_image(test::read_file(f.dir.file("flash.bin")), f.data);
+
+  run_fixture over("", LARGEST + 1);
+  r = over.run();
+  EXPECT_EQ(r.out,
+            CHECKS + "*** Bitstream of 8388593 bytes does not fit in the Flash (at most 8388592 bytes)\n");
+  EXPECT_EQ(r.status, test::FAILED_STATUS);
+  const std::vector<std::string> trace = over.trace();
+  EXPECT_TRUE(test::lines_starting(trace, "call clock").empty());
+  EXPECT_TRUE(test::lines_starting(trace, "W ").empty());
+  EXPECT_EQ(trace.back(), "call close -> 0");
+  EXPECT_EQ(test::read_file(over.dir.file("flash.bin")), std::vector<uint8_t>(64 * 0x20000, 0x00));
+}
+
+// The first difference of two images, or -1.
+long first_difference(const std::vector<uint8_t> &actual, const std::vector<uint8_t> &expected) {
+  if (actual.size() != expected.size()) return 0;
+  for (size_t k = 0; k < actual.size(); ++k)
+    if (actual[k] != expected[k]) return static_cast<long>(k);
+  return -1;
+}
+
+struct crash_case {
+  const char *name;
+  test::path path;
+  const char *crash;
+  const char *lastTraceLine;  // where the power went
+  // The image after the crash, from the image before the run and the data.
+  std::vector<uint8_t> (*after)(std::vector<uint8_t> image, const std::vector<uint8_t> &data);
+};
+void PrintTo(const crash_case &c, std::ostream *os) { *os << c.name; }
+
+constexpr size_t CRASH_DATA = 40;
+
+// Cut as the 37th byte program begins: the lead-in and 20 data bytes are in.
+std::vector<uint8_t> twenty_bytes_programmed(std::vector<uint8_t> image, const std::vector<uint8_t> &data) {
+  image.assign(image.size(), 0xFF);
+  for (size_t k = 0; k < 20; ++k)
+    image[16 + k] = test::reversed(data[k]);
+  return image;
+}
+
+// Cut as the third block erase begins: two blocks are erased.
+std::vector<uint8_t> two_blocks_erased(std::vector<uint8_t> image, const std::vector<uint8_t> &) {
+  std::fill(image.begin(), image.begin() + 2 * 0x20000, 0xFF);
+  return image;
+}
+
+class PowerCut : public testing::TestWithParam<crash_case> {};
+
+TEST_P(PowerCut, ImageKeepsWhatWasDoneAndACleanRunMendsIt) {
+  const crash_case &c = GetParam();
+  run_fixture f(test::window_line(c.path) + "busy_reads = 0\ncrash = " + c.crash + "\n", CRASH_DATA);
+  const std::vector<uint8_t> before = test::pattern(64 * 0x20000, 3);
+  test::write_file(f.dir.file("flash.bin"), before);
+  const test::run_result cut = f.run();
+  EXPECT_NE(cut.status, 0);
+  EXPECT_NE(cut.status, test::FAILED_STATUS);
+  EXPECT_EQ(f.trace().back(), c.lastTraceLine);
+  EXPECT_FALSE(std::filesystem::exists(f.dir.file("stats.txt")));  // no close
+  EXPECT_EQ(first_difference(test::read_file(f.dir.file("flash.bin")), c.after(before, f.data)), -1);
+
+  test::write_text(f.dir.file("card.ini"),
+                   "[card]\nflash_image = flash.bin\nbusy_reads = 0\n" + test::window_line(c.path));
+  const test::run_result clean = f.run();
+  EXPECT_EQ(clean.out, full_run(CRASH_DATA));
+  EXPECT_EQ(clean.status, 0);
+  expect_image(test::read_file(f.dir.file("flash.bin")), f.data);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, PowerCut,
+    testing::Values(
+        crash_case{"library_program", test::path::library, "program:37", "W lib 1e 4",
+                   twenty_bytes_programmed},
+        crash_case{"mapped_program", test::path::mapped, "program:37", "W map 1e 4", twenty_bytes_programmed},
+        crash_case{"library_erase", test::path::library, "erase:3", "W lib 1e 4", two_blocks_erased},
+        crash_case{"mapped_erase", test::path::mapped, "erase:3", "W map 1e 4", two_blocks_erased}),
+    [](const testing::TestParamInfo<crash_case> &param_info) { return std::string(param_info.param.name); });
 
 TEST(ProgrammingRun, OtherIdentityIsShownAndAccepted) {
   run_fixture f("flash_device = 0x16\n", 1);

@@ -104,6 +104,14 @@ bool parse_fail_rule(const std::string &item, fail_rule *rule) {
                       &rule->call);
 }
 
+bool parse_operation(const std::string &text, operation_kind *out) {
+  return parse_choice(text,
+                      {{"none", operation_kind::none},
+                       {"erase", operation_kind::erase},
+                       {"program", operation_kind::program}},
+                      out);
+}
+
 struct key_parser {
   const char *key;
   bool (*parse)(const std::string &value, card_config *card);
@@ -153,11 +161,15 @@ const key_parser key_parsers[] = {
     NUMBER_KEY("flash_block_size", flashBlockSize),
     TEXT_KEY("flash_image", flashImage),
     NUMBER_KEY("busy_reads", busyReads),
-    {"stuck",
+    {"stuck", [](const std::string &v, card_config *c) { return parse_operation(v, &c->stuck); }},
+    {"crash",
      [](const std::string &v, card_config *c) {
-       return parse_choice(
-           v, {{"none", stuck_kind::none}, {"erase", stuck_kind::erase}, {"program", stuck_kind::program}},
-           &c->stuck);
+       c->crash = crash_rule();
+       if (v == "none") return true;
+       const size_t colon = v.find(':');
+       return colon != std::string::npos && parse_operation(trim(v.substr(0, colon)), &c->crash.operation) &&
+              c->crash.operation != operation_kind::none &&
+              parse_number(trim(v.substr(colon + 1)), &c->crash.nth) && c->crash.nth != 0;
      }},
     {"weak",
      [](const std::string &v, card_config *c) {

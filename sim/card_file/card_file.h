@@ -11,9 +11,17 @@ namespace ksim {
 // The card file's words for the window of space 1: none (the library
 // path), full (the mapped path), or one page shorter than the space.
 enum class window_kind { none, full, one_page_short };
-enum class stuck_kind { none, erase, program };
+// The Flash operations a card file names: where the Flash sticks, where the
+// power is cut.
+enum class operation_kind { none, erase, program };
 // The calls that a card file can make fail.
 enum class failing_call { open, card_info, space_info, clock, read, write };
+
+// The process ends as the nth operation of the kind begins (counted from 1).
+struct crash_rule {
+  operation_kind operation = operation_kind::none;
+  uint32_t nth = 0;
+};
 
 struct fail_rule {
   failing_call call;
@@ -37,9 +45,10 @@ struct card_config {
   uint32_t flashBlockSize = 0x20000;
   std::string flashImage;
   uint32_t busyReads = 1;
-  stuck_kind stuck = stuck_kind::none;
+  operation_kind stuck = operation_kind::none;
   std::vector<uint32_t> weak;  // sorted
   std::vector<fail_rule> fail;
+  crash_rule crash;
   std::string trace;
   std::string stats;
 };

@@ -26,7 +26,12 @@ void start_operation(flash_model *flash, flash_operation operation) {
   flash->busyForever = flash->params.stuck == operation;
 }
 
+void begin(const flash_model &flash, flash_operation operation) {
+  if (flash.observer.begins != nullptr) flash.observer.begins(flash.observer.context, operation);
+}
+
 void erase_block(flash_model *flash, uint32_t address) {
+  begin(*flash, flash_operation::erase);
   const uint32_t blockSize = flash->params.blockSize;
   if (address >= flash->size) {
     flash->errorBits |= SR_ERASE_ERROR;
@@ -42,6 +47,7 @@ void erase_block(flash_model *flash, uint32_t address) {
 }
 
 void program_byte(flash_model *flash, uint32_t address, uint8_t byte) {
+  begin(*flash, flash_operation::program);
   if (address >= flash->size) {
     flash->errorBits |= SR_PROGRAM_ERROR;
   } else if (flash->params.lock != 0) {

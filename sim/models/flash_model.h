@@ -22,6 +22,12 @@ struct flash_params {
   std::vector<uint32_t> weak;                     // sorted byte addresses that do not program
 };
 
+// Told as each block erase or byte program begins, before it has any effect.
+struct flash_observer {
+  void *context = nullptr;
+  void (*begins)(void *context, flash_operation operation) = nullptr;
+};
+
 enum class flash_mode { read_array, read_identifier, read_status };
 enum class flash_pending { none, erase_setup, program_setup };
 
@@ -35,6 +41,7 @@ struct flash_model {
   flash_params params;
   uint8_t *cells = nullptr;  // blocks * blockSize bytes, the caller's
   size_t size = 0;
+  flash_observer observer;
 
   flash_mode mode = flash_mode::read_array;
   flash_pending pending = flash_pending::none;

@@ -5,7 +5,11 @@
 #include <cstdint>
 
 constexpr uint32_t FLASH_BLOCKS = 64;
+constexpr uint32_t FLASH_BLOCK_BYTES = 0x20000;
 constexpr uint32_t FLASH_LEAD_IN_BYTES = 16;
+// The lead-in and the data are programmed from address 0 into the blocks the
+// erase has cleared: no more data fits.
+constexpr uint32_t FLASH_MAX_DATA_BYTES = FLASH_BLOCKS * FLASH_BLOCK_BYTES - FLASH_LEAD_IN_BYTES;
 constexpr uint32_t FLASH_READY_TIMEOUT_MS = 20000;  // above the 5 s maximum block erase time
 
 // How the operations that wait for the Flash end.

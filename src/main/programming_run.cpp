@@ -27,6 +27,12 @@ bool programming_run(const char *bitPath, uint8_t **buffer) {
     std::printf("*** Failed to load bitstream %s: %s\n", bitPath, KORVAN2_GetStatusString(status));
     return false;
   }
+  if (g_bitstream_length > FLASH_MAX_DATA_BYTES) {
+    std::printf("*** Bitstream of %lu bytes does not fit in the Flash (at most %lu bytes)\n",
+                static_cast<unsigned long>(g_bitstream_length),
+                static_cast<unsigned long>(FLASH_MAX_DATA_BYTES));
+    return false;
+  }
   status = KORVAN2_SetClockRate(g_card, LCLK, LCLK_HZ, nullptr);
   if (status != 0) {
     std::printf("Failed to set LCLK to %.1fMHz: %s\n", LCLK_HZ / 1e6, KORVAN2_GetStatusString(status));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,11 @@ inline const std::string CHECKS =
 inline const std::string IDS = "Vendor ID = 89, Device ID = 17\nLock bit = 0\n";
 // The erase heading and its 64 dots.
 inline const std::string ERASED = "Erasing Flash...\n" + std::string(64, '.') + "\n";
+
+// The two register paths of the utility, and the card file line that picks one.
+enum class path { library, mapped };
+inline void PrintTo(path p, std::ostream *os) { *os << (p == path::mapped ? "mapped" : "library"); }
+inline std::string window_line(path p) { return p == path::mapped ? "window = full\n" : "window = none\n"; }
 
 struct run_result {
   int status;

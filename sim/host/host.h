@@ -1,0 +1,29 @@
+// What the simulated card needs of the system it runs on besides the
+// window: a file mapped into memory as the Flash's non-volatile cells, and
+// the power cut that ends the process where it stands.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ksim {
+
+struct mapped_file {
+  uint8_t *bytes = nullptr;
+  size_t size = 0;
+  intptr_t handles[2] = {-1, -1};  // the system's own
+};
+
+// Maps the file, read and write and shared with the file, at exactly size
+// bytes: a missing file is made and a shorter one extended, with 0x00
+// bytes. False, with a message naming the file, when it cannot be opened or
+// mapped or is larger than size.
+bool map_file(const std::string &path, size_t size, mapped_file *file, std::string *error);
+void unmap_file(mapped_file *file);
+
+// Ends the process at once with a failing status, as a power cut would: no
+// handler runs, no buffer is flushed.
+[[noreturn]] void power_cut();
+
+}  // namespace ksim

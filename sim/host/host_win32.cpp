@@ -1,0 +1,65 @@
+#include <windows.h>
+
+#include "host.h"
+
+namespace ksim {
+
+namespace {
+
+constexpr UINT POWER_CUT_STATUS = 137;
+
+bool extend_to(HANDLE file, size_t size) {
+  LARGE_INTEGER end;
+  end.QuadPart = static_cast<LONGLONG>(size);
+  return SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+}  // namespace
+
+bool map_file(const std::string &path, size_t size, mapped_file *file, std::string *error) {
+  const std::string name = "Flash image " + path;
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = name + " cannot be opened";
+    return false;
+  }
+  LARGE_INTEGER current;
+  HANDLE mapping = nullptr;
+  void *bytes = nullptr;
+  if (!GetFileSizeEx(handle, &current)) {
+    *error = name + " cannot be opened";
+  } else if (static_cast<uint64_t>(current.QuadPart) > size) {
+    *error = name + " is larger than the Flash";
+  } else if (static_cast<uint64_t>(current.QuadPart) < size && !extend_to(handle, size)) {
+    *error = name + " cannot be extended to the Flash's size";
+  } else if ((mapping = CreateFileMappingA(handle, nullptr, PAGE_READWRITE, 0, 0, nullptr)) == nullptr ||
+             (bytes = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, size)) == nullptr) {
+    *error = name + " cannot be mapped";
+  } else {
+    file->bytes = static_cast<uint8_t *>(bytes);
+    file->size = size;
+    file->handles[0] = reinterpret_cast<intptr_t>(handle);
+    file->handles[1] = reinterpret_cast<intptr_t>(mapping);
+    return true;
+  }
+  if (mapping != nullptr) CloseHandle(mapping);
+  CloseHandle(handle);
+  return false;
+}
+
+void unmap_file(mapped_file *file) {
+  if (file->bytes != nullptr) {
+    UnmapViewOfFile(file->bytes);
+    CloseHandle(reinterpret_cast<HANDLE>(file->handles[1]));
+    CloseHandle(reinterpret_cast<HANDLE>(file->handles[0]));
+  }
+  *file = mapped_file();
+}
+
+void power_cut() {
+  TerminateProcess(GetCurrentProcess(), POWER_CUT_STATUS);
+  ExitProcess(POWER_CUT_STATUS);  // not reached
+}
+
+}  // namespace ksim
