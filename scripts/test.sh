@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest valgrind \
-  clang libclang-rt-14-dev g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
+  gtkwave clang libclang-rt-14-dev g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
 
 echo "== Linux"
 cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON >/dev/null

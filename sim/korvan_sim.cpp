@@ -79,6 +79,7 @@ void release(sim_card *card) {
   close_flash(card);
   if (card->rec.trace != nullptr) std::fclose(card->rec.trace);
   card->rec.trace = nullptr;
+  waveform_close(&card->wave);
 }
 
 korvan_status open_card(bool byIndex, uint32_t number, korvan_card *handle) {
@@ -134,6 +135,8 @@ korvan_status open_card(bool byIndex, uint32_t number, korvan_card *handle) {
     card->rec.trace = std::fopen(config.trace.c_str(), "ab");
     if (card->rec.trace == nullptr) status = file_failure("trace file " + config.trace + " cannot be opened");
   }
+  if (status == SIM_OK && !open_waveform(card.get()))
+    status = file_failure("waveform file " + config.waveform + " cannot be opened");
   if (status == SIM_OK && !open_window(card.get())) status = SIM_NO_WINDOW;
   if (status != SIM_OK) {
     release(card.get());
@@ -273,6 +276,7 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_Read(korvan_card handle, uint32_t w
     std::memcpy(buffer, bytes, sizeof bytes);  // little-endian
   }
   record_access(&card->rec, false, PATH_LIB, address, value);
+  if (reg != 0) record_access_wave(card, false);
   return SIM_OK;
 }
 
@@ -287,6 +291,7 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_Write(korvan_card handle, uint32_t 
   std::memcpy(&value, buffer, sizeof value);
   record_access(&card->rec, true, PATH_LIB, address, value);
   bridge_write(&card->bridge, &card->rec, reg, value);
+  record_access_wave(card, true);
   return SIM_OK;
 }
 

@@ -30,6 +30,7 @@ uint16_t load(void *context, uint32_t offset) {
   const uint32_t reg = offset - card->blockOffset;
   const uint16_t value = bridge_read(card->bridge, reg);
   record_access(&card->rec, false, PATH_MAP, card->blockAddress + reg, value);
+  record_access_wave(card, false);
   return value;
 }
 
@@ -38,6 +39,7 @@ void store(void *context, uint32_t offset, uint16_t value) {
   const uint32_t reg = offset - card->blockOffset;
   record_access(&card->rec, true, PATH_MAP, card->blockAddress + reg, value);
   bridge_write(&card->bridge, &card->rec, reg, value);
+  record_access_wave(card, true);
 }
 
 // The crash rule: the power is cut as its operation begins, the trace kept
@@ -49,6 +51,7 @@ void count_operation(void *context, flash_operation operation) {
                        (operation == flash_operation::program && crash.operation == operation_kind::program);
   if (!counted || ++card->operationsBegun != crash.nth) return;
   if (card->rec.trace != nullptr) std::fflush(card->rec.trace);
+  waveform_flush(&card->wave);
   power_cut();
 }
 
@@ -84,6 +87,29 @@ bool open_flash(sim_card *card, std::string *error) {
   if (card->config.crash.operation != operation_kind::none)
     card->bridge.flash.observer = flash_observer{card, count_operation};
   return true;
+}
+
+bool open_waveform(sim_card *card) {
+  card->openedAt = std::chrono::steady_clock::now();
+  if (card->config.waveform.empty()) return true;
+  FILE *file = std::fopen(card->config.waveform.c_str(), "wb");
+  if (file == nullptr) return false;
+  waveform_params params;
+  params.module = "card" + std::to_string(card->index);
+  params.limit = card->config.waveformLimit;
+  waveform_start(&card->wave, file, params, sample_signals(card->bridge));
+  return true;
+}
+
+void record_wave(sim_card *card, bool write) {
+  const auto since = std::chrono::steady_clock::now() - card->openedAt;
+  const uint64_t ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since).count());
+  if (write) {
+    const signal_values after = sample_signals(card->bridge);
+    waveform_access(&card->wave, ns, &after);
+  } else {
+    waveform_access(&card->wave, ns, nullptr);
+  }
 }
 
 void close_flash(sim_card *card) {

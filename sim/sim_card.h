@@ -2,6 +2,7 @@
 // Flash, its window and its recorder.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "host/host.h"
 #include "models/bridge_model.h"
 #include "models/recorder.h"
+#include "models/waveform.h"
 #include "window/mapped_window.h"
 
 namespace ksim {
@@ -18,6 +20,8 @@ struct sim_card {
   size_t index = 0;
   card_config config;
   recorder rec;
+  waveform wave;
+  std::chrono::steady_clock::time_point openedAt;
   bridge_model bridge;
   std::vector<uint8_t> flashMemory;  // the Flash's cells when no image file holds them
   mapped_file flashImage;            // or the image file, mapped
@@ -35,6 +39,14 @@ flash_params flash_params_of(const card_config &config);
 // over them; false with a message naming the file when it cannot be had.
 bool open_flash(sim_card *card, std::string *error);
 void close_flash(sim_card *card);
+// The waveform file, started with the card's signals as they are at open;
+// false when it cannot be made.
+bool open_waveform(sim_card *card);
+// A register access in the waveform, with the signals after a write.
+void record_wave(sim_card *card, bool write);
+inline void record_access_wave(sim_card *card, bool write) {
+  if (card->wave.file != nullptr) record_wave(card, write);
+}
 // Where the bridge's register block lies in space 1.
 void locate_block(sim_card *card);
 // The mapped window of space 1, its register page watched; false when it

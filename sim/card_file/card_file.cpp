@@ -193,6 +193,8 @@ const key_parser key_parsers[] = {
        return true;
      }},
     TEXT_KEY("trace", trace),
+    TEXT_KEY("waveform", waveform),
+    NUMBER_KEY("waveform_limit", waveformLimit),
     TEXT_KEY("stats", stats),
 };
 

@@ -50,6 +50,8 @@ struct card_config {
   std::vector<fail_rule> fail;
   crash_rule crash;
   std::string trace;
+  std::string waveform;
+  uint32_t waveformLimit = 1000000;  // register accesses; 0: no limit
   std::string stats;
 };
 

@@ -42,6 +42,7 @@ void bridge_pulse(bridge_model *bridge, recorder *rec, uint16_t value) {
   flash_model &flash = bridge->flash;
   const bridge_function function = function_of(value);
   const bool enabled = bridge->stage == interface_stage::enabled;
+  bridge->lastFunction = static_cast<uint8_t>(function != NONE ? function : (value | CTRL_STROBE) & 0xFF);
   switch (function) {
   case RESET_INTERFACE:
     bridge->counter = 0;

@@ -23,6 +23,7 @@ struct bridge_model {
   uint16_t dataPresented = 0x00FF;
   interface_stage stage = interface_stage::disabled;
   uint32_t counter = 0;
+  uint8_t lastFunction = 0;  // the code of the last pulse, strobe set
   flash_model flash;
 };
 
