@@ -44,7 +44,8 @@ shot() {
   # across 1150 pixels.
   local zoom
   zoom=$(python3 -c "import math; print('%.6f' % (-8 - math.log2(($end - $start) / 1440.0)))")
-  sed -e "s|@VCD@|$work/run.vcd|" -e "s|@START@|$start|g" -e "s|@ZOOM@|$zoom|" "$root/docs/waveform.gtkw" > view.gtkw
+  printf '[dumpfile] "%s"\n[timestart] %s\n*%s %s\n' "$work/run.vcd" "$start" "$zoom" "$start" > view.gtkw
+  cat "$root/docs/waveform.gtkw" >> view.gtkw
   DISPLAY=$display gtkwave view.gtkw >/dev/null 2>&1 &
   local viewer=$!
   sleep 4
