@@ -1,0 +1,185 @@
+#!/usr/bin/env python3
+"""Mutation testing of the utility (src/) and of the simulator's bridge and
+Flash models: from a seed, single-line mutants are drawn, each one built and
+run against the Linux suite, and the file restored.
+
+    python3 scripts/mutate.py --seed 1 --count 80
+
+For each mutant it prints one line (killed, survived, or does not compile),
+then the score: killed / (killed + survived) over the mutants that compiled.
+--count is the number of compiling mutants wanted. The suite leaves out the
+cases that take over 10 s (measured once, on the unmutated tree) and runs
+with the pauses of the utility shortened to nothing (a preloaded
+nanosleep), so that a mutant takes seconds; no test times anything.
+"""
+import argparse
+import os
+import random
+import re
+import subprocess
+import sys
+import xml.etree.ElementTree as ET
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.path.join(ROOT, "build", "mutate")
+MODELS = ["sim/models/bridge_model.h", "sim/models/bridge_model.cpp",
+          "sim/models/flash_model.h", "sim/models/flash_model.cpp"]
+SLOW_SECONDS = 10.0
+TEST_TIMEOUT = 60
+
+NO_SLEEP = r"""
+#include <time.h>
+int nanosleep(const struct timespec *req, struct timespec *rem) { (void)req; (void)rem; return 0; }
+"""
+
+SWAPS = [(" <= ", " < "), (" < ", " <= "), (" >= ", " > "), (" > ", " >= "), (" == ", " != "),
+         (" != ", " == "), (" && ", " || "), (" || ", " && "), (" + ", " - "), (" - ", " + "),
+         ("true", "false"), ("false", "true")]
+NUMBER = re.compile(r"(?<![\w.])(0[xX][0-9a-fA-F]+|\d+)([uUlL]*)(?![\w.])")
+CALL = re.compile(r"^\s*(\(void\)\s*)?[A-Za-z_][\w:]*(\.|->)?[\w:]*\(.*\);\s*$")
+NOT_CALLS = ("return", "if", "for", "while", "switch", "case", "delete", "throw")
+
+
+def files():
+    out = []
+    for base, _, names in os.walk(os.path.join(ROOT, "src")):
+        out += [os.path.relpath(os.path.join(base, n), ROOT) for n in names if n.endswith((".cpp", ".h"))]
+    return sorted(out) + MODELS
+
+
+def masked(line):
+    """The line with its comment cut and its literals blanked."""
+    line = re.sub(r'"(\\.|[^"\\])*"', lambda m: '"' + " " * (len(m.group(0)) - 2) + '"', line)
+    line = re.sub(r"'(\\.|[^'\\])'", lambda m: "'" + " " * (len(m.group(0)) - 2) + "'", line)
+    cut = line.find("//")
+    return line if cut < 0 else line[:cut]
+
+
+def sites_of(path):
+    """Every (path, line index, column, old, new) of one file."""
+    out = []
+    with open(os.path.join(ROOT, path)) as f:
+        lines = f.read().split("\n")
+    for k, line in enumerate(lines):
+        code = masked(line)
+        stripped = code.strip()
+        if not stripped or stripped.startswith(("#", "static_assert", "* ", "*/", "/*", "namespace")):
+            continue
+        for old, new in SWAPS:
+            if old.strip().isalpha():
+                for m in re.finditer(r"\b%s\b" % old, code):
+                    out.append((path, k, m.start(), old, new))
+                continue
+            start = code.find(old)
+            while start >= 0:
+                out.append((path, k, start, old, new))
+                start = code.find(old, start + 1)
+        for m in NUMBER.finditer(code):
+            text = m.group(1)
+            value = int(text, 16 if text[:2].lower() == "0x" else 10)
+            for changed in (value + 1, value - 1):
+                if changed < 0:
+                    continue
+                shown = hex(changed) if text[:2].lower() == "0x" else str(changed)
+                out.append((path, k, m.start(1), text, shown))
+        if CALL.match(code) and not stripped.startswith(NOT_CALLS) and "=" not in code.split("(")[0]:
+            out.append((path, k, 0, line, ";  // dropped"))
+    return out
+
+
+def apply(site):
+    path, k, col, old, new = site
+    full = os.path.join(ROOT, path)
+    with open(full) as f:
+        original = f.read()
+    lines = original.split("\n")
+    if new == ";  // dropped":
+        indent = len(lines[k]) - len(lines[k].lstrip())
+        lines[k] = " " * indent + new
+    else:
+        lines[k] = lines[k][:col] + new + lines[k][col + len(old):]
+    with open(full, "w") as f:
+        f.write("\n".join(lines))
+    return original
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kwargs)
+
+
+def build():
+    return run(["cmake", "--build", BUILD, "-j2"]).returncode == 0
+
+
+def suite(exclude, env):
+    command = ["ctest", "--test-dir", BUILD, "-j2", "--stop-on-failure", "--timeout", str(TEST_TIMEOUT)]
+    if exclude:
+        command += ["-E", exclude]
+    return run(command, env=env).returncode == 0
+
+
+def slow_tests(env):
+    """Names of the cases over SLOW_SECONDS, from one run of the whole suite."""
+    junit = os.path.join(BUILD, "timing.xml")
+    run(["ctest", "--test-dir", BUILD, "-j2", "--output-junit", junit], env=env)
+    slow = []
+    for case in ET.parse(junit).getroot().iter("testcase"):
+        if float(case.get("time", "0")) > SLOW_SECONDS:
+            slow.append(case.get("name"))
+    return slow
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--count", type=int, default=80, help="compiling mutants to run")
+    args = parser.parse_args()
+
+    run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_FLAGS_RELEASE=-O1",
+         "-DSORVEL_WERROR=OFF"], check=True)
+    if not build():
+        sys.exit("the unmutated tree does not build")
+    shim = os.path.join(BUILD, "no_sleep.so")
+    with open(os.path.join(BUILD, "no_sleep.c"), "w") as f:
+        f.write(NO_SLEEP)
+    run(["cc", "-shared", "-fPIC", "-o", shim, os.path.join(BUILD, "no_sleep.c")], check=True)
+    env = dict(os.environ, LD_PRELOAD=shim)
+    slow = slow_tests(env)
+    exclude = "|".join(re.escape(name) for name in slow)
+    print("left out (over %.0f s): %s" % (SLOW_SECONDS, ", ".join(slow) or "none"), flush=True)
+    if not suite(exclude, env):
+        sys.exit("the suite fails on the unmutated tree")
+
+    sites = [s for path in files() for s in sites_of(path)]
+    random.Random(args.seed).shuffle(sites)
+    killed = survived = broken = 0
+    survivors = []
+    for site in sites:
+        if killed + survived == args.count:
+            break
+        original = apply(site)
+        try:
+            if not build():
+                outcome = "does not compile"
+                broken += 1
+            elif suite(exclude, env):
+                outcome = "survived"
+                survived += 1
+                survivors.append(site)
+            else:
+                outcome = "killed"
+                killed += 1
+        finally:
+            with open(os.path.join(ROOT, site[0]), "w") as f:
+                f.write(original)
+        path, k, _, old, new = site
+        change = "call dropped" if new.startswith(";") else "%r -> %r" % (old.strip(), new.strip())
+        print("%-16s %s:%d  %s" % (outcome, path, k + 1, change), flush=True)
+    build()
+    total = killed + survived
+    print("seed %d: %d killed, %d survived, %d did not compile; score %d/%d = %.1f%%" %
+          (args.seed, killed, survived, broken, killed, total, 100.0 * killed / max(total, 1)))
+
+
+if __name__ == "__main__":
+    main()
