@@ -104,7 +104,8 @@ def apply(site):
 
 
 def run(command, **kwargs):
-    return subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kwargs)
+    return subprocess.run(command, cwd=ROOT, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                          errors="replace", **kwargs)
 
 
 def build():
