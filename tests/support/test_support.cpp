@@ -4,8 +4,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -23,6 +21,16 @@ namespace fs = std::filesystem;
 
 namespace test {
 
+namespace {
+
+std::string without_cr(std::string text) {
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+    text.erase(at, 1);
+  return text;
+}
+
+}  // namespace
+
 scratch_dir::scratch_dir() {
   static std::atomic<unsigned> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -31,18 +39,16 @@ scratch_dir::scratch_dir() {
 #else
   const long process = static_cast<long>(getpid());
 #endif
-  fs::path dir = fs::temp_directory_path() / ("sorvel-test-" + std::to_string(process) + "-" +
-                                              std::to_string(stamp) + "-" + std::to_string(counter++));
-  fs::create_directories(dir);
-  path_ = dir.string();
+  const std::string name =
+      std::to_string(process) + "-" + std::to_string(stamp) + "-" + std::to_string(counter++);
+  root = (fs::temp_directory_path() / ("sorvel-test-" + name)).generic_string();
+  fs::create_directories(root);
 }
 
 scratch_dir::~scratch_dir() {
   std::error_code ignored;
-  fs::remove_all(path_, ignored);
+  fs::remove_all(root, ignored);
 }
-
-std::string scratch_dir::file(const std::string &name) const { return (fs::path(path_) / name).string(); }
 
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
   std::ofstream out(path, std::ios::binary);
@@ -60,41 +66,27 @@ std::vector<uint8_t> read_file(const std::string &path) {
 }
 
 std::string read_text(const std::string &path) {
-  std::vector<uint8_t> bytes = read_file(path);
+  const std::vector<uint8_t> bytes = read_file(path);
   return std::string(bytes.begin(), bytes.end());
 }
 
 std::vector<std::string> read_lines(const std::string &path) {
   std::vector<std::string> lines;
-  std::istringstream in(read_text(path));
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  std::istringstream in(without_cr(read_text(path)));
+  for (std::string line; std::getline(in, line);)
     lines.push_back(line);
-  }
   return lines;
 }
 
-std::string without_cr(const std::string &text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t k = 0; k < text.size(); ++k)
-    if (!(text[k] == '\r' && k + 1 < text.size() && text[k + 1] == '\n')) out += text[k];
-  return out;
-}
+std::string captured_stdout() { return without_cr(testing::internal::GetCapturedStdout()); }
 
 std::string host_path(const std::string &path) {
 #if defined(_WIN32)
-  std::string windows = !path.empty() && path[0] == '/' ? "Z:" + path : path;
-  for (char &c : windows)
-    if (c == '/') c = '\\';
-  return windows;
+  return !path.empty() && path[0] == '/' ? "Z:" + path : path;
 #else
   return path;
 #endif
 }
-
-std::string captured_stdout() { return without_cr(testing::internal::GetCapturedStdout()); }
 
 void set_env(const char *name, const char *value) {
 #if defined(_WIN32)
@@ -116,9 +108,8 @@ std::vector<uint8_t> bit_body(const std::string &text, bool withNul) {
 std::vector<uint8_t> make_bit(const std::vector<bit_record> &records, const std::vector<uint8_t> &data) {
   std::vector<uint8_t> out = {0x00, 0x09, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0, 0x00, 0x00, 0x01};
   for (const bit_record &r : records) {
-    out.push_back(static_cast<uint8_t>(r.key));
-    out.push_back(static_cast<uint8_t>(r.body.size() >> 8));
-    out.push_back(static_cast<uint8_t>(r.body.size()));
+    out.insert(out.end(), {static_cast<uint8_t>(r.key), static_cast<uint8_t>(r.body.size() >> 8),
+                           static_cast<uint8_t>(r.body.size())});
     out.insert(out.end(), r.body.begin(), r.body.end());
   }
   const uint32_t n = static_cast<uint32_t>(data.size());
@@ -129,19 +120,15 @@ std::vector<uint8_t> make_bit(const std::vector<bit_record> &records, const std:
 }
 
 std::vector<uint8_t> bridge_bit(const std::vector<uint8_t> &data) {
-  return make_bit({{'a', bit_body("top.ncd")},
-                   {'b', bit_body("2v1500fg676")},
-                   {'c', bit_body("2019/06/28")},
-                   {'d', bit_body("09:05:07")}},
+  return make_bit({{'a', bit_body("top.ncd")}, {'b', bit_body("2v1500fg676")}, {'c', bit_body("2019/06/28")}},
                   data);
 }
 
 std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
   std::vector<uint8_t> bytes(n);
-  uint32_t state = seed;
   for (uint8_t &b : bytes) {
-    state = state * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(state >> 16);
+    seed = seed * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(seed >> 16);
   }
   return bytes;
 }
@@ -153,82 +140,53 @@ uint8_t reversed(uint8_t b) {
   return r;
 }
 
-std::vector<std::string> lines_starting(const std::vector<std::string> &lines, const std::string &prefix) {
-  std::vector<std::string> found;
-  for (const std::string &line : lines)
-    if (line.compare(0, prefix.size(), prefix) == 0) found.push_back(line);
-  return found;
-}
-
-uint64_t stat_value(const std::string &statsPath, const std::string &name) {
-  for (const std::string &line : read_lines(statsPath)) {
-    std::istringstream in(line);
-    std::string key;
-    uint64_t value = 0;
-    if (in >> key >> value && key == name) return value;
-  }
-  return 0;
-}
-
 #if defined(_WIN32)
 const int FAILED_STATUS = -1;
 
 run_result run_program(const std::string &program, const std::string &dir,
                        const std::vector<std::string> &args, const char *variable, const char *value) {
-  const std::string exe = host_path(program);
-  std::string command = "\"" + exe + "\"";
+  std::string command = "\"" + host_path(program) + "\"";
   for (const std::string &arg : args)
     command += " \"" + arg + "\"";
-  const std::string outPath = dir + "\\stdout.txt";
-  const std::string errPath = dir + "\\stderr.txt";
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE out =
-      CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
-  HANDLE err =
-      CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+  auto output = [&](const char *name) {
+    return CreateFileA((dir + name).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
+                       nullptr);
+  };
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = INVALID_HANDLE_VALUE;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
+  startup.hStdOutput = output("/stdout.txt");
+  startup.hStdError = output("/stderr.txt");
   PROCESS_INFORMATION process{};
   set_env(variable, value);
-  std::vector<char> line(command.begin(), command.end());
-  line.push_back('\0');
-  BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
+  BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(),
                                 &startup, &process);
   set_env(variable, nullptr);
-  CloseHandle(out);
-  CloseHandle(err);
+  CloseHandle(startup.hStdOutput);
+  CloseHandle(startup.hStdError);
   if (!started) throw std::runtime_error("cannot start " + program);
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  return {static_cast<int>(code), without_cr(read_text(outPath)), without_cr(read_text(errPath))};
+  return {static_cast<int>(code), without_cr(read_text(dir + "/stdout.txt")), read_text(dir + "/stderr.txt")};
 }
 #else
 const int FAILED_STATUS = 255;
 
 run_result run_program(const std::string &program, const std::string &dir,
                        const std::vector<std::string> &args, const char *variable, const char *value) {
-  const std::string outPath = dir + "/stdout.txt";
-  const std::string errPath = dir + "/stderr.txt";
   pid_t child = fork();
-  if (child < 0) throw std::runtime_error("cannot fork");
   if (child == 0) {
-    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int in = open("/dev/null", O_RDONLY);
-    if (out < 0 || err < 0 || in < 0 || chdir(dir.c_str()) != 0) _exit(127);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
+    const int out = open((dir + "/stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = open((dir + "/stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0 || err < 0 || chdir(dir.c_str()) != 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+    dup2(open("/dev/null", O_RDONLY), 0);
     set_env(variable, value);
-    std::vector<char *> argv;
-    argv.push_back(const_cast<char *>(program.c_str()));
+    std::vector<char *> argv = {const_cast<char *>(program.c_str())};
     for (const std::string &arg : args)
       argv.push_back(const_cast<char *>(arg.c_str()));
     argv.push_back(nullptr);
@@ -236,10 +194,11 @@ run_result run_program(const std::string &program, const std::string &dir,
     _exit(127);
   }
   int status = 0;
-  while (waitpid(child, &status, 0) < 0) {
+  while (child > 0 && waitpid(child, &status, 0) < 0) {
   }
-  int code = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-  return {code, read_text(outPath), read_text(errPath)};
+  if (child < 0) throw std::runtime_error("cannot fork");
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status), read_text(dir + "/stdout.txt"),
+          read_text(dir + "/stderr.txt")};
 }
 #endif
 

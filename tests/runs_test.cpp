@@ -1,0 +1,484 @@
+// Whole runs of the built utility against simulated cards: exact output,
+// exit status and bus trace. Whatever happens, the card is closed, the .bit
+// file is unchanged and no register is written before every check passed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using test::path;
+
+const std::string CHECKS =
+    "Current Bridge revision: rev02\n"
+    "Current bridge build date: 28/06/2019 09:05:07 (0x07e3061c_09050700)\n"
+    "Control register local bus address: 0x0\n";
+const std::string IDS = "Vendor ID = 89, Device ID = 17\nLock bit = 0\n";
+const std::string ERASED = "Erasing Flash...\n" + std::string(64, '.') + "\n";
+const std::string NO_CLOCK = "Failed to set LCLK to 33.0MHz: injected failure\n";
+const std::string OPENED = "call open_id 0 -> 0|call card_info -> 0|call space_info 1 -> 0|";
+const std::string NO_FLASH = "*** Unrecognised vendor/device ID for Flash\n";
+
+std::string full_run(size_t n, const std::string &ids = IDS, const std::string &mismatches = "") {
+  const std::string dots = std::string(n / 256, '.') + "\n";
+  return CHECKS + ids + ERASED + "Programming Flash...\n" + dots + "Verifying Flash...\n" + mismatches + dots;
+}
+
+std::string verify_failed(size_t n, const std::string &lines, int differing, const std::string &ids = IDS) {
+  return full_run(n, ids, lines) + "*** Verify failed: " + std::to_string(differing) + " of " +
+         std::to_string(16 + n) + " bytes differ\n";
+}
+
+// The .bit file of a run: n pattern bytes, or a file of its own.
+struct bit_file {
+  size_t n;
+  std::vector<uint8_t> file;
+  bit_file(size_t count = 8) : n(count) {}  // NOLINT: a count stands for the file
+  bit_file(std::vector<uint8_t> whole) : n(0), file(std::move(whole)) {}  // NOLINT
+};
+
+// A run in a fresh folder; keys are card-file lines after the path's window.
+struct run {
+  test::scratch_dir dir;
+  std::vector<uint8_t> data;
+  std::vector<uint8_t> bit;
+  test::run_result result;
+  std::vector<std::string> trace;
+
+  run(path p, const std::string &keys, const std::vector<std::string> &args = {"b.bit"},
+      const bit_file &b = {}, const std::vector<uint8_t> &image = {})
+      : data(test::pattern(b.n, 7)), bit(b.file.empty() ? test::bridge_bit(data) : b.file) {
+    test::write_file(dir.file("b.bit"), bit);
+    if (!image.empty()) test::write_file(dir.file("flash.bin"), image);
+    const std::string card =
+        "trace = trace.txt\nstats = stats.txt\nflash_image = flash.bin\n" + test::window_line(p);
+    std::string cards = keys.find("[card]") == std::string::npos ? "[card]\n" + keys : keys;
+    for (size_t at = cards.find("[card]"); at != std::string::npos; at = cards.find("[card]", at + 1))
+      cards.insert(at + 7, card);
+    test::write_text(dir.file("card.ini"), cards);
+    result = test::run_sorvel(dir.path(), args, "card.ini");
+    trace = test::read_lines(dir.file("trace.txt"));
+  }
+  uint64_t stat(const std::string &name) {  // a count of the stats file
+    for (const std::string &line : test::read_lines(dir.file("stats.txt")))
+      if (line.rfind(name + " ", 0) == 0) return std::stoull(line.substr(name.size() + 1));
+    return 0;
+  }
+
+  // What every run promises.
+  void expect_safe() {
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(test::read_file(dir.file("b.bit")), bit);
+    const bool traced = !trace.empty() && trace.front().rfind("call open", 0) == 0;
+    const bool opened = result.out.rfind("Current Bridge", 0) == 0 ||
+                        (traced && trace.front().compare(trace.front().size() - 5, 5, " -> 0") == 0);
+    if (opened) {
+      EXPECT_EQ(stat("calls_close"), 1u);
+      if (traced) {
+        EXPECT_EQ(trace.back(), "call close -> 0");
+      }
+    }
+    const auto clock = std::find(trace.begin(), trace.end(), "call clock 0 33000000 -> 0");
+    for (auto line = trace.begin(); line != clock; ++line)
+      EXPECT_NE((*line)[0], 'W') << "a register write before every check passed: " << *line;
+  }
+};
+
+struct run_case {
+  const char *name;
+  std::string keys;   // card-file lines
+  std::string out;    // the whole output; the run succeeds when it reaches a clean verification
+  std::string trace;  // lines that stand together in the trace, each ended by '|'; "-": no trace at all
+  std::vector<std::string> args = {"b.bit"};
+  bit_file bit = 8;
+  path p = path::library;
+};
+void PrintTo(const run_case &c, std::ostream *os) { *os << c.name; }
+
+class Runs : public testing::TestWithParam<run_case> {};
+
+TEST_P(Runs, PrintExactlyAndKeepTheirPromises) {
+  const run_case &c = GetParam();
+  run r(c.p, c.keys, c.args, c.bit);
+  r.expect_safe();
+  EXPECT_EQ(r.result.out, c.out);
+  const bool verified =
+      c.out.find("Verifying") != std::string::npos && c.out.find("Verify failed") == std::string::npos;
+  EXPECT_EQ(r.result.status, verified ? 0 : test::FAILED_STATUS);
+  std::string joined = "|";
+  for (const std::string &line : r.trace)
+    joined += line + "|";
+  if (c.trace == "-")
+    EXPECT_TRUE(r.trace.empty());
+  else
+    EXPECT_NE(joined.find("|" + c.trace), std::string::npos) << joined.substr(0, 2000);
+}
+
+const std::vector<std::string> BIT = {"b.bit"};
+
+// Mismatch lines of the 8 data bytes of a run (or of the lead-in), reversed.
+std::string mismatches(const char *actual, size_t from, size_t count) {
+  const std::vector<uint8_t> data = test::pattern(8, 7);
+  std::string lines;
+  for (size_t k = from; k < from + count; ++k) {
+    char line[64];
+    std::snprintf(line, sizeof line, "*** expected 0x%02x actual 0x%s index 0x%x\n",
+                  k < 16 ? 0xFF : test::reversed(data[k - 16]), actual, static_cast<unsigned>(k));
+    lines += line;
+  }
+  return lines;
+}
+
+// Library register reads of a run of 8 bytes, busy_reads 1: 2 build words,
+// 3 identifiers, 64 erase and 24 program polls of 2 status reads, 24 back.
+const std::string LAST_READ = std::to_string(2 + 3 + 2 * 64 + 2 * 24 + 24);
+const std::string MODELS =
+    "*** This utility must be run on one of the following models:\n\n\to Halcyra\n\to Perinel\n";
+const std::string TOO_LOW = "*** Current Bridge revision too low.\n    Rev01 or later bitstream required\n";
+const std::string REV00 = "Current Bridge revision: rev00\n" + CHECKS.substr(31);
+const std::string AT_ADDRESS = CHECKS.substr(0, CHECKS.find("0x0\n"));
+const std::string FROM_ADDRESS = full_run(8).substr(CHECKS.find("Control"));
+const std::string TIME_0 = "Current bridge build date: 28/06/2019 00:00:00 (0x07e3061c_00000000)\n";
+const std::string DATE_0 = "Current bridge build date: 00/00/0000 09:05:07 (0x00000000_09050700)\n";
+const std::string NO_DATE = "Current bridge build date: not available (Bridge revision too low)\n";
+const std::string TIMED_OUT = "\n*** Timed out waiting for the Flash to become ready (status 0x00)\n";
+const std::string LOAD_FAILED = CHECKS + "*** Failed to load bitstream b.bit: ";
+const std::string LOCKED_IDS = "Vendor ID = 89, Device ID = 17\nLock bit = 1\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Runs,
+    testing::Values(
+        // Card selection and bridge checks: runs that pass stop at the clock.
+        run_case{
+            "no_options_opens_id_0", "fail = clock\n", CHECKS + NO_CLOCK,
+            OPENED + "R lib 78 9050700|R lib 7c 7e3061c|call card_info -> 0|call clock 0 33000000 -> 2002|"},
+        run_case{"index_0_by_index",
+                 "fail = clock\n",
+                 CHECKS + NO_CLOCK,
+                 "call open_index 0 -> 0|",
+                 {"-index", "0", "b.bit"}},
+        run_case{"index_wins_over_id",
+                 "[card]\nid = 5\n[card]\nid = 9\nfail = clock\n",
+                 CHECKS + NO_CLOCK,
+                 "call open_index 1 -> 0|",
+                 {"-card", "5", "-index", "1", "b.bit"}},
+        run_case{"options_after_path",
+                 "fail = clock\n",
+                 CHECKS + NO_CLOCK,
+                 "call open_id 0 -> 0|",
+                 {"b.bit", "-index", "1"}},
+        run_case{"help_opens_nothing", "", test::USAGE, "-", {"/?"}},
+        run_case{"no_path_opens_nothing",
+                 "",
+                 "Too few parameters supplied. Use sorvel /? to get help.\n",
+                 "-",
+                 {"-card", "1"}},
+        run_case{"board_type_6", "board_type = 6\n", MODELS, "call card_info -> 0|call close -> 0|"},
+        run_case{"logic_revision_21", "logic_revision = 0x21\n", "*** LogicRevision 21 not recognised\n", ""},
+        run_case{"logic_revision_05", "logic_revision = 0x05\n", "*** LogicRevision 05 not recognised\n", ""},
+        run_case{"halcyra_rev00", "logic_revision = 0x10\n", "Current Bridge revision: rev00\n" + TOO_LOW,
+                 ""},
+        run_case{
+            "halcyra_rev01", "logic_revision = 0x11\nfail = clock\n",
+            "Current Bridge revision: rev01\n" + NO_DATE + CHECKS.substr(CHECKS.find("Control")) + NO_CLOCK,
+            OPENED + "call card_info -> 0|"},
+        run_case{"perinel_rev00_gate", "board_type = 8\nlogic_revision = 0x10\n",
+                 REV00 + "*** This utility requires Halcyra Bridge revision 01 or later.\n",
+                 "R lib 7c 7e3061c|call close -> 0|"},
+        run_case{"perinel_rev00_forced",
+                 "board_type = 8\nlogic_revision = 0x10\nfail = clock\n",
+                 REV00 + NO_CLOCK,
+                 "",
+                 {"+f", "b.bit"}},
+        run_case{"perinel_block",
+                 "board_type = 8\nlocal_size = 0x1000000\nlocal_base = 0x20000000\nfail = clock\n",
+                 AT_ADDRESS + "0x20c00000\n" + NO_CLOCK, ""},
+        run_case{"perinel_space_too_small", "board_type = 8\nlocal_size = 0x200000\n",
+                 "*** Address space 1 is too small for the control register block (local size 0x200000)\n",
+                 ""},
+        run_case{"id_printed_signed",
+                 "",
+                 "*** Failed to open card with ID -1: no such card\n",
+                 "call open_id ffffffff -> 2001|",
+                 {"-card", "4294967295", "b.bit"}},
+        run_case{"open_fails",
+                 "fail = open\n",
+                 "*** Failed to open card with index 0: injected failure\n",
+                 "call open_index 0 -> 2002|",
+                 {"-index", "0", "b.bit"}},
+        run_case{"card_info_fails", "fail = card_info\n", "*** Failed to get card info: injected failure\n",
+                 "call card_info -> 2002|call close -> 0|"},
+        run_case{"space_info_fails", "fail = space_info\n", "*** Failed to get card info: injected failure\n",
+                 "call space_info 1 -> 2002|call close -> 0|"},
+        // The bitstream, the clock and the Flash's identity.
+        run_case{"card_info_fails_in_loader", "fail = card_info:2\n", LOAD_FAILED + "injected failure\n", ""},
+        run_case{"bit_file_missing",
+                 "",
+                 CHECKS + "file missing.bit not found\n"
+                          "*** Failed to load bitstream missing.bit: file cannot be opened\n",
+                 "",
+                 {"missing.bit"}},
+        run_case{"other_device", "", LOAD_FAILED + "file is built for another device\n", "", BIT,
+                 test::make_bit({{'b', test::bit_body("2v3000fg676")}}, {1, 2})},
+        run_case{"no_data", "", LOAD_FAILED + "file is unreadable or malformed\n", "", BIT,
+                 test::bridge_bit({})},
+        run_case{"vendor_ff", "flash_vendor = 0xff\n",
+                 CHECKS + "Vendor ID = ff, Device ID = 17\nLock bit = 0\n" + NO_FLASH, ""},
+        run_case{"device_ff", "flash_device = 0xff\nflash_lock = 1\n",
+                 CHECKS + "Vendor ID = 89, Device ID = ff\nLock bit = 1\n" + NO_FLASH, ""},
+        run_case{"device_16", "flash_device = 0x16\n",
+                 full_run(8, "Vendor ID = 89, Device ID = 16\nLock bit = 0\n"), ""},
+        run_case{"window_short_of_the_space", "window = short\n", full_run(8), "W lib 1e 9f|"},
+        // Library calls that fail: the build words read as 0, a failed status
+        // read as busy, a failed read back as a difference.
+        run_case{"build_time_read_fails", "fail = read:1\n",
+                 "Current Bridge revision: rev02\n" + TIME_0 + FROM_ADDRESS, "R lib 78 9050700 -> 2002|"},
+        run_case{"build_date_read_fails", "fail = read:2\n",
+                 "Current Bridge revision: rev02\n" + DATE_0 + FROM_ADDRESS, "", BIT, 8, path::mapped},
+        run_case{"status_read_fails", "fail = read:100\n", full_run(8), ""},
+        run_case{"last_read_back_fails", "fail = read:" + LAST_READ + "\n",
+                 verify_failed(8, mismatches("00", 23, 1), 1), ""},
+        // A pulse stops at its first failed write: the reset never reaches the bridge.
+        run_case{"first_write_fails", "fail = write:1\n",
+                 CHECKS + "Vendor ID = ff, Device ID = ff\nLock bit = ff\n" + NO_FLASH,
+                 "W lib 1e 9f -> 2002|W lib 1c 0|"},
+        run_case{"third_write_fails", "fail = write:3\n", full_run(8),
+                 "W lib 1e 9f|W lib 1e 8f|W lib 1e 9f -> 2002|W lib 1c 0|"},
+        // The Flash's own faults.
+        run_case{"weak_byte", "weak = 3, 0x13\n", verify_failed(8, mismatches("ff", 19, 1), 1), ""},
+        run_case{"locked", "flash_lock = 1\n", verify_failed(8, mismatches("00", 0, 24), 24, LOCKED_IDS), ""},
+        run_case{"slow", "busy_reads = 50\ntrace = none\n", full_run(8), "-"},
+        run_case{"stuck_in_erase", "stuck = erase\ntrace = none\n",
+                 CHECKS + IDS + "Erasing Flash...\n" + TIMED_OUT, "-"},
+        run_case{"stuck_in_program", "stuck = program\ntrace = none\n",
+                 CHECKS + IDS + ERASED + "Programming Flash...\n" + TIMED_OUT, "-"},
+        // A dot for every 256 data bytes.
+        run_case{"n_255_no_dot", "", full_run(255), "", BIT, 255},
+        run_case{"n_256_one_dot", "", full_run(256), "", BIT, 256},
+        run_case{"n_513_two_dots", "", full_run(513), "", BIT, 513, path::mapped}),
+    [](const testing::TestParamInfo<run_case> &param_info) { return std::string(param_info.param.name); });
+
+// The register traffic a run should make, in the notation of the Flash
+// sequences: each store on the mapped path followed by its read-back.
+struct bus {
+  path p;
+  std::vector<std::string> lines;
+  void access(char rw, const char *reg, const std::string &value) {
+    lines.push_back(std::string(1, rw) + (p == path::mapped ? " map " : " lib ") + reg + " " + value);
+  }
+  void store(const char *reg, unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%x", value);
+    access('W', reg, text);
+    if (p == path::mapped) access('R', reg, "*");
+  }
+  void ctrl(unsigned code) {
+    for (unsigned value : {code | 0x10, code & 0xEF, code | 0x10})
+      store("1e", value);
+  }
+  void ctrls(std::initializer_list<unsigned> codes) {
+    for (unsigned code : codes)
+      ctrl(code);
+  }
+  void data(unsigned value) { store("1c", value); }
+  void read() { access('R', "1c", "*"); }
+  void command(unsigned value) {
+    data(value);
+    ctrls({0x10, 0x14, 0x10, 0x90});
+  }
+  void ready_poll() {  // busy_reads = 1: busy, then ready
+    for (int k = 0; k < 2; ++k) {
+      ctrl(0x95);
+      read();
+      ctrl(0x90);
+    }
+  }
+};
+
+class Traffic : public testing::TestWithParam<path> {};
+
+TEST_P(Traffic, EverySequenceReachesTheBusAsItsStepTableSays) {
+  run r(GetParam(), "");
+  EXPECT_EQ(r.result.out, full_run(8));
+  bus b{GetParam(), {}};
+  b.ctrl(0x9F);  // set-up
+  b.data(0x00);
+  b.ctrls({0x90, 0x8C, 0x90, 0x97, 0x90, 0x93, 0x90});
+  b.ctrls({0x97, 0x90});  // identification
+  b.command(0x90);
+  for (int k = 0; k < 3; ++k) {
+    b.ctrl(0x95);
+    b.read();
+    b.ctrls(k < 2 ? std::initializer_list<unsigned>{0x91, 0x90, 0x91, 0x90}
+                  : std::initializer_list<unsigned>{0x90});
+  }
+  b.ctrls({0x97, 0x90});  // erase
+  for (int block = 0; block < 64; ++block) {
+    b.command(0x20);
+    b.command(0xD0);
+    b.ready_poll();
+    b.ctrls({0x92, 0x90});
+  }
+  b.ctrls({0x97, 0x90});  // program
+  for (size_t k = 0; k < 24; ++k) {
+    b.data(0x40);
+    b.ctrls({0x10, 0x14, 0x10});
+    b.data(k < 16 ? 0xFF : test::reversed(r.data[k - 16]));
+    b.ctrls({0x14, 0x10, 0x90});
+    b.ready_poll();
+    b.ctrls({0x91, 0x90});
+  }
+  b.command(0xFF);  // verify
+  b.ctrls({0x97, 0x90});
+  for (int k = 0; k < 24; ++k) {
+    b.ctrl(0x95);
+    b.read();
+    b.ctrls({0x90, 0x91, 0x90});
+  }
+  std::vector<std::string> actual;
+  for (const std::string &line : r.trace)
+    if (line.find(" 1c ") != std::string::npos || line.find(" 1e ") != std::string::npos)
+      actual.push_back(line);
+  ASSERT_EQ(actual.size(), b.lines.size());
+  for (size_t k = 0; k < actual.size(); ++k) {
+    const std::string &e = b.lines[k];
+    ASSERT_EQ(actual[k].substr(0, e.back() == '*' ? e.size() - 1 : std::string::npos),
+              e.back() == '*' ? e.substr(0, e.size() - 1) : e)
+        << "access " << k;
+  }
+  EXPECT_EQ(r.stat("bytes_programmed"), 24u);
+  EXPECT_EQ(r.stat("blocks_erased"), 64u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Traffic, testing::Values(path::library, path::mapped));
+
+TEST(Runs, SampleOnTheBuiltInCard) {
+  test::scratch_dir dir;
+  std::filesystem::copy_file(test::host_path(SAMPLE_BIT), dir.file("sample.bit"));
+  test::run_result r = test::run_sorvel(dir.path(), {"sample.bit"}, nullptr);
+  EXPECT_EQ(r.out, full_run(707916));
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Runs, ReadOnlyBitFileIsProgrammed) {
+  test::scratch_dir dir;
+  test::write_file(dir.file("b.bit"), test::bridge_bit({1, 2}));
+  std::filesystem::permissions(dir.file("b.bit"), std::filesystem::perms::owner_read);
+  test::run_result r = test::run_sorvel(dir.path(), {"b.bit"}, nullptr);
+  EXPECT_EQ(r.out, full_run(2));
+}
+
+// The Flash after a good run: lead-in, the reversed data, erased blocks.
+std::vector<uint8_t> programmed(const std::vector<uint8_t> &data) {
+  std::vector<uint8_t> image(64 * 0x20000, 0xFF);
+  for (size_t k = 0; k < data.size(); ++k)
+    image[16 + k] = test::reversed(data[k]);
+  return image;
+}
+
+// The first difference of two images, or -1.
+long first_difference(const std::vector<uint8_t> &actual, const std::vector<uint8_t> &expected) {
+  if (actual.size() != expected.size()) return 0;
+  const auto at = std::mismatch(actual.begin(), actual.end(), expected.begin());
+  return at.first == actual.end() ? -1 : static_cast<long>(at.first - actual.begin());
+}
+
+// The largest bitstream that fits behind the lead-in in the 64 erased
+// blocks is programmed; one byte more is refused before the clock is set.
+TEST(Runs, BitstreamLimitIsTheErasedBlocksLessTheLeadIn) {
+  constexpr size_t LARGEST = 64 * 0x20000 - 16;
+  run fits(path::library, "trace = none\n", BIT, {LARGEST});
+  EXPECT_EQ(fits.result.out, full_run(LARGEST));
+  EXPECT_EQ(first_difference(test::read_file(fits.dir.file("flash.bin")), programmed(fits.data)), -1);
+  run over(path::library, "", BIT, {LARGEST + 1});
+  over.expect_safe();
+  EXPECT_EQ(over.result.out,
+            CHECKS + "*** Bitstream of 8388593 bytes does not fit in the Flash (at most 8388592 bytes)\n");
+  EXPECT_EQ(over.result.status, test::FAILED_STATUS);
+  EXPECT_EQ(over.trace.end()[-2], "call card_info -> 0");  // the loader's, and no clock
+  EXPECT_EQ(test::read_file(over.dir.file("flash.bin")), std::vector<uint8_t>(64 * 0x20000, 0x00));
+}
+
+struct crash_case {
+  const char *name;
+  path p;
+  const char *crash;
+  size_t erased;      // blocks erased before the cut
+  size_t programmed;  // data bytes programmed before the cut (behind the lead-in)
+};
+void PrintTo(const crash_case &c, std::ostream *os) { *os << c.name; }
+
+class PowerCut : public testing::TestWithParam<crash_case> {};
+
+// The image keeps what was done before the cut; a clean run then mends it.
+TEST_P(PowerCut, ImageKeepsWhatWasDoneAndACleanRunMendsIt) {
+  const crash_case &c = GetParam();
+  std::vector<uint8_t> expected = test::pattern(64 * 0x20000, 3);  // a Flash in use
+  run cut(c.p, "busy_reads = 0\ncrash = " + std::string(c.crash) + "\n", BIT, {40}, expected);
+  EXPECT_NE(cut.result.status, 0);
+  EXPECT_NE(cut.result.status, test::FAILED_STATUS);
+  EXPECT_EQ(cut.trace.back(), c.p == path::mapped ? "W map 1e 4" : "W lib 1e 4");
+  std::fill(expected.begin(), expected.begin() + static_cast<long>(c.erased * 0x20000), 0xFF);
+  if (c.programmed != 0)
+    expected = programmed(
+        std::vector<uint8_t>(cut.data.begin(), cut.data.begin() + static_cast<long>(c.programmed)));
+  EXPECT_EQ(first_difference(test::read_file(cut.dir.file("flash.bin")), expected), -1);
+
+  test::write_text(cut.dir.file("card.ini"), "[card]\nflash_image = flash.bin\n" + test::window_line(c.p));
+  const test::run_result clean = test::run_sorvel(cut.dir.path(), BIT, "card.ini");
+  EXPECT_EQ(clean.out, full_run(40));
+  EXPECT_EQ(first_difference(test::read_file(cut.dir.file("flash.bin")), programmed(cut.data)), -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, PowerCut,
+                         testing::Values(crash_case{"library_program", path::library, "program:37", 64, 20},
+                                         crash_case{"mapped_program", path::mapped, "program:37", 64, 20},
+                                         crash_case{"library_erase", path::library, "erase:3", 2, 0},
+                                         crash_case{"mapped_erase", path::mapped, "erase:3", 2, 0}),
+                         [](const testing::TestParamInfo<crash_case> &param_info) {
+                           return std::string(param_info.param.name);
+                         });
+
+struct card_file_case {
+  const char *name;
+  const char *cardFile;
+  std::string content;  // written to card.bin when not empty
+  std::string out;
+};
+void PrintTo(const card_file_case &c, std::ostream *os) { *os << c.name; }
+
+class BadCardFiles : public testing::TestWithParam<card_file_case> {};
+
+TEST_P(BadCardFiles, FailTheOpenWithAStatusNamingThem) {
+  const card_file_case &c = GetParam();
+  test::scratch_dir dir;
+  if (!c.content.empty()) test::write_text(dir.file("card.bin"), c.content);
+  test::run_result r = test::run_sorvel(dir.path(), {"-card", "1", "b.bit"}, c.cardFile);
+  EXPECT_EQ(r.out, "*** Failed to open card with ID 1: " + c.out + "\n");
+  EXPECT_EQ(r.status, test::FAILED_STATUS);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadCardFiles,
+    testing::Values(card_file_case{"built_in_card_has_id_0", nullptr, "", "no such card"},
+                    card_file_case{"missing", "missing.ini", "", "card file missing.ini cannot be read"},
+                    card_file_case{"a_folder", ".", "", "card file . cannot be read"},
+                    card_file_case{"binary", "card.bin",
+                                   "\x7f"
+                                   "ELF\x02\n",
+                                   "card file card.bin line 1: expected 'key = value', not '\\x7fELF\\x02'"},
+                    card_file_case{
+                        "image_too_large", "card.bin",
+                        "[card]\nid = 1\nflash_blocks = 1\nflash_block_size = 4\nflash_image = card.bin\n",
+                        "Flash image card.bin is larger than the Flash"}),
+    [](const testing::TestParamInfo<card_file_case> &param_info) {
+      return std::string(param_info.param.name);
+    });
+
+}  // namespace
