@@ -144,6 +144,11 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--count", type=int, default=80, help="compiling mutants to run")
     args = parser.parse_args()
+    mutated = ["src"] + MODELS
+    if run(["git", "diff", "--quiet", "--"] + mutated).returncode != 0:
+        sys.exit("src/ or the models have changes of their own: commit or restore them first")
+    # Ended from outside, the mutant is still restored (the finally below).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("ended"))
 
     run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release", "-DCMAKE_CXX_FLAGS_RELEASE=-O1",
          "-DSORVEL_WERROR=OFF"], check=True)
