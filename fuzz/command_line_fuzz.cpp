@@ -7,44 +7,29 @@
 
 #include "main/command_line.h"
 
-namespace {
-
-// The parser's copies live as long as the process in the utility; here
-// each run releases them, so that leaks of its own stand out.
-void release(command_line *cl) {
-  for (int32_t k = 0; k < cl->set.numValues; ++k)
-    std::free(cl->set.values[k].s);
-  std::free(cl->set.values);
-  std::free(cl->set.appName);
-  std::free(cl->set.sdkDir);
-  std::free(cl->set.bitDir);
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-  if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  std::vector<std::string> words(1, "sorvel");
-  words.emplace_back();
-  for (size_t k = 0; k < size && words.size() < 64; ++k) {
+  static FILE *quiet = std::freopen("/dev/null", "w", stdout);
+  if (quiet == nullptr) std::abort();
+  std::vector<std::string> words = {"sorvel", ""};
+  for (size_t k = 0; k < size && words.size() < 64; ++k)
     if (data[k] == 0)
       words.emplace_back();
     else
       words.back() += static_cast<char>(data[k]);
-  }
   std::vector<const char *> argv;
   for (const std::string &word : words)
     argv.push_back(word.c_str());
   argv.push_back(nullptr);
-
   command_line cl;
   declare_command_line(&cl);
   const int32_t result = parse_command_line("sorvel", static_cast<int>(words.size()), argv.data(), &cl.set);
   if (result == 0 && (cl.set.numValues < 1 || cl.set.values[0].s == nullptr)) std::abort();
-  release(&cl);
+  // The parser's copies live as long as the process in the utility; here
+  // each run releases them, so that leaks of its own stand out.
+  for (int32_t k = 0; k < cl.set.numValues; ++k)
+    std::free(cl.set.values[k].s);
+  for (void *copy : {static_cast<void *>(cl.set.values), static_cast<void *>(cl.set.appName),
+                     static_cast<void *>(cl.set.sdkDir), static_cast<void *>(cl.set.bitDir)})
+    std::free(copy);
   return 0;
 }

@@ -4,8 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -24,6 +30,35 @@ const std::string ERASED = "Erasing Flash...\n" + std::string(64, '.') + "\n";
 const std::string NO_CLOCK = "Failed to set LCLK to 33.0MHz: injected failure\n";
 const std::string OPENED = "call open_id 0 -> 0|call card_info -> 0|call space_info 1 -> 0|";
 const std::string NO_FLASH = "*** Unrecognised vendor/device ID for Flash\n";
+
+// A waveform as a reader sees it: each signal's changes by name (vectors
+// as decimal numbers), every timestamp in file order, and the last line.
+struct vcd {
+  std::map<std::string, std::vector<std::string>> signals;
+  std::vector<unsigned long long> times;
+  std::string tail;
+};
+
+vcd read_vcd(const std::string &file) {
+  vcd out;
+  std::map<std::string, std::string> names;  // by identifier
+  for (const std::string &line : test::read_lines(file)) {
+    std::istringstream words(line);
+    std::string first, type, size, id, name;
+    words >> first;
+    out.tail = line;
+    if (first == "$var" && words >> type >> size >> id >> name)
+      names[id] = name;
+    else if (!first.empty() && first[0] == '#')
+      out.times.push_back(std::stoull(first.substr(1)));
+    else if (!first.empty() && (first[0] == 'b' || first[0] == 's') && words >> id && names.count(id))
+      out.signals[names[id]].push_back(
+          first[0] == 's' ? first.substr(1) : std::to_string(std::stoull(first.substr(1), nullptr, 2)));
+    else if (first.size() >= 2 && (first[0] == '0' || first[0] == '1') && names.count(first.substr(1)))
+      out.signals[names[first.substr(1)]].push_back(first.substr(0, 1));
+  }
+  return out;
+}
 
 std::string full_run(size_t n, const std::string &ids = IDS, const std::string &mismatches = "") {
   const std::string dots = std::string(n / 256, '.') + "\n";
@@ -92,10 +127,10 @@ struct run {
 
 struct run_case {
   const char *name;
+  const char *args;   // "" for the .bit file alone
   std::string keys;   // card-file lines
   std::string out;    // the whole output; the run succeeds when it reaches a clean verification
   std::string trace;  // lines that stand together in the trace, each ended by '|'; "-": no trace at all
-  std::vector<std::string> args = {"b.bit"};
   bit_file bit = 8;
   path p = path::library;
 };
@@ -105,7 +140,8 @@ class Runs : public testing::TestWithParam<run_case> {};
 
 TEST_P(Runs, PrintExactlyAndKeepTheirPromises) {
   const run_case &c = GetParam();
-  run r(c.p, c.keys, c.args, c.bit);
+  std::istringstream words(*c.args != '\0' ? c.args : "b.bit");
+  run r(c.p, c.keys, {std::istream_iterator<std::string>(words), {}}, c.bit);
   r.expect_safe();
   EXPECT_EQ(r.result.out, c.out);
   const bool verified =
@@ -156,204 +192,187 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Card selection and bridge checks: runs that pass stop at the clock.
         run_case{
-            "no_options_opens_id_0", "fail = clock\n", CHECKS + NO_CLOCK,
+            "no_options_opens_id_0", "", "fail = clock\n", CHECKS + NO_CLOCK,
             OPENED + "R lib 78 9050700|R lib 7c 7e3061c|call card_info -> 0|call clock 0 33000000 -> 2002|"},
-        run_case{"index_0_by_index",
-                 "fail = clock\n",
-                 CHECKS + NO_CLOCK,
-                 "call open_index 0 -> 0|",
-                 {"-index", "0", "b.bit"}},
-        run_case{"index_wins_over_id",
-                 "[card]\nid = 5\n[card]\nid = 9\nfail = clock\n",
-                 CHECKS + NO_CLOCK,
-                 "call open_index 1 -> 0|",
-                 {"-card", "5", "-index", "1", "b.bit"}},
-        run_case{"options_after_path",
-                 "fail = clock\n",
-                 CHECKS + NO_CLOCK,
-                 "call open_id 0 -> 0|",
-                 {"b.bit", "-index", "1"}},
-        run_case{"help_opens_nothing", "", test::USAGE, "-", {"/?"}},
-        run_case{"no_path_opens_nothing",
-                 "",
-                 "Too few parameters supplied. Use sorvel /? to get help.\n",
-                 "-",
-                 {"-card", "1"}},
-        run_case{"board_type_6", "board_type = 6\n", MODELS, "call card_info -> 0|call close -> 0|"},
-        run_case{"logic_revision_21", "logic_revision = 0x21\n", "*** LogicRevision 21 not recognised\n", ""},
-        run_case{"logic_revision_05", "logic_revision = 0x05\n", "*** LogicRevision 05 not recognised\n", ""},
-        run_case{"halcyra_rev00", "logic_revision = 0x10\n", "Current Bridge revision: rev00\n" + TOO_LOW,
+        run_case{"index_0_by_index", "-index 0 b.bit", "fail = clock\n", CHECKS + NO_CLOCK,
+                 "call open_index 0 -> 0|"},
+        run_case{"index_wins_over_id", "-card 5 -index 1 b.bit",
+                 "[card]\nid = 5\n[card]\nid = 9\nfail = clock\n", CHECKS + NO_CLOCK,
+                 "call open_index 1 -> 0|"},
+        run_case{"options_after_path", "b.bit -index 1", "fail = clock\n", CHECKS + NO_CLOCK,
+                 "call open_id 0 -> 0|"},
+        run_case{"help_opens_nothing", "/?", "", test::USAGE, "-"},
+        run_case{"no_path_opens_nothing", "-card 1", "",
+                 "Too few parameters supplied. Use sorvel /? to get help.\n", "-"},
+        run_case{"board_type_6", "", "board_type = 6\n", MODELS, "call card_info -> 0|call close -> 0|"},
+        run_case{"logic_revision_21", "", "logic_revision = 0x21\n", "*** LogicRevision 21 not recognised\n",
+                 ""},
+        run_case{"halcyra_rev00", "", "logic_revision = 0x10\n", "Current Bridge revision: rev00\n" + TOO_LOW,
                  ""},
         run_case{
-            "halcyra_rev01", "logic_revision = 0x11\nfail = clock\n",
+            "halcyra_rev01", "", "logic_revision = 0x11\nfail = clock\n",
             "Current Bridge revision: rev01\n" + NO_DATE + CHECKS.substr(CHECKS.find("Control")) + NO_CLOCK,
             OPENED + "call card_info -> 0|"},
-        run_case{"perinel_rev00_gate", "board_type = 8\nlogic_revision = 0x10\n",
+        run_case{"perinel_rev00_gate", "", "board_type = 8\nlogic_revision = 0x10\n",
                  REV00 + "*** This utility requires Halcyra Bridge revision 01 or later.\n",
                  "R lib 7c 7e3061c|call close -> 0|"},
-        run_case{"perinel_rev00_forced",
-                 "board_type = 8\nlogic_revision = 0x10\nfail = clock\n",
-                 REV00 + NO_CLOCK,
-                 "",
-                 {"+f", "b.bit"}},
-        run_case{"perinel_block",
+        run_case{"perinel_rev00_forced", "+f b.bit", "board_type = 8\nlogic_revision = 0x10\nfail = clock\n",
+                 REV00 + NO_CLOCK, ""},
+        run_case{"perinel_block", "",
                  "board_type = 8\nlocal_size = 0x1000000\nlocal_base = 0x20000000\nfail = clock\n",
                  AT_ADDRESS + "0x20c00000\n" + NO_CLOCK, ""},
-        run_case{"perinel_space_too_small", "board_type = 8\nlocal_size = 0x200000\n",
+        run_case{"perinel_space_too_small", "", "board_type = 8\nlocal_size = 0x200000\n",
                  "*** Address space 1 is too small for the control register block (local size 0x200000)\n",
                  ""},
-        run_case{"id_printed_signed",
-                 "",
-                 "*** Failed to open card with ID -1: no such card\n",
-                 "call open_id ffffffff -> 2001|",
-                 {"-card", "4294967295", "b.bit"}},
-        run_case{"open_fails",
-                 "fail = open\n",
-                 "*** Failed to open card with index 0: injected failure\n",
-                 "call open_index 0 -> 2002|",
-                 {"-index", "0", "b.bit"}},
-        run_case{"card_info_fails", "fail = card_info\n", "*** Failed to get card info: injected failure\n",
+        run_case{"id_printed_signed", "-card 4294967295 b.bit", "",
+                 "*** Failed to open card with ID -1: no such card\n", "call open_id ffffffff -> 2001|"},
+        run_case{"open_fails", "-index 0 b.bit", "fail = open\n",
+                 "*** Failed to open card with index 0: injected failure\n", "call open_index 0 -> 2002|"},
+        run_case{"card_info_fails", "", "fail = card_info\n",
+                 "*** Failed to get card info: injected failure\n",
                  "call card_info -> 2002|call close -> 0|"},
-        run_case{"space_info_fails", "fail = space_info\n", "*** Failed to get card info: injected failure\n",
+        run_case{"card_file_names_line_and_key", "", "colour = red\n",
+                 "*** Failed to open card with ID 0: card file card.ini line 6: unknown key 'colour'\n", "-"},
+        run_case{"space_info_fails", "", "fail = space_info\n",
+                 "*** Failed to get card info: injected failure\n",
                  "call space_info 1 -> 2002|call close -> 0|"},
         // The bitstream, the clock and the Flash's identity.
-        run_case{"card_info_fails_in_loader", "fail = card_info:2\n", LOAD_FAILED + "injected failure\n", ""},
-        run_case{"bit_file_missing",
-                 "",
+        run_case{"card_info_fails_in_loader", "", "fail = card_info:2\n", LOAD_FAILED + "injected failure\n",
+                 ""},
+        run_case{"bit_file_missing", "missing.bit", "",
                  CHECKS + "file missing.bit not found\n"
                           "*** Failed to load bitstream missing.bit: file cannot be opened\n",
-                 "",
-                 {"missing.bit"}},
-        run_case{"other_device", "", LOAD_FAILED + "file is built for another device\n", "", BIT,
+                 ""},
+        run_case{"other_device", "", "", LOAD_FAILED + "file is built for another device\n", "",
                  test::make_bit({{'b', test::bit_body("2v3000fg676")}}, {1, 2})},
-        run_case{"no_data", "", LOAD_FAILED + "file is unreadable or malformed\n", "", BIT,
+        run_case{"no_data", "", "", LOAD_FAILED + "file is unreadable or malformed\n", "",
                  test::bridge_bit({})},
-        run_case{"vendor_ff", "flash_vendor = 0xff\n",
+        run_case{"vendor_ff", "", "flash_vendor = 0xff\n",
                  CHECKS + "Vendor ID = ff, Device ID = 17\nLock bit = 0\n" + NO_FLASH, ""},
-        run_case{"device_ff", "flash_device = 0xff\nflash_lock = 1\n",
+        run_case{"device_ff", "", "flash_device = 0xff\nflash_lock = 1\n",
                  CHECKS + "Vendor ID = 89, Device ID = ff\nLock bit = 1\n" + NO_FLASH, ""},
-        run_case{"device_16", "flash_device = 0x16\n",
+        run_case{"device_16", "", "flash_device = 0x16\n",
                  full_run(8, "Vendor ID = 89, Device ID = 16\nLock bit = 0\n"), ""},
-        run_case{"window_short_of_the_space", "window = short\n", full_run(8), "W lib 1e 9f|"},
+        run_case{"window_short_of_the_space", "", "window = short\n", full_run(8), "W lib 1e 9f|"},
         // Library calls that fail: the build words read as 0, a failed status
         // read as busy, a failed read back as a difference.
-        run_case{"build_time_read_fails", "fail = read:1\n",
+        run_case{"build_time_read_fails", "", "fail = read:1\n",
                  "Current Bridge revision: rev02\n" + TIME_0 + FROM_ADDRESS, "R lib 78 9050700 -> 2002|"},
-        run_case{"build_date_read_fails", "fail = read:2\n",
-                 "Current Bridge revision: rev02\n" + DATE_0 + FROM_ADDRESS, "", BIT, 8, path::mapped},
-        run_case{"status_read_fails", "fail = read:100\n", full_run(8), ""},
-        run_case{"last_read_back_fails", "fail = read:" + LAST_READ + "\n",
+        run_case{"build_date_read_fails", "", "fail = read:2\n",
+                 "Current Bridge revision: rev02\n" + DATE_0 + FROM_ADDRESS, "", 8, path::mapped},
+        run_case{"status_read_fails", "", "fail = read:100\n", full_run(8), ""},
+        run_case{"last_read_back_fails", "", "fail = read:" + LAST_READ + "\n",
                  verify_failed(8, mismatches("00", 23, 1), 1), ""},
         // A pulse stops at its first failed write: the reset never reaches the bridge.
-        run_case{"first_write_fails", "fail = write:1\n",
+        run_case{"first_write_fails", "", "fail = write:1\n",
                  CHECKS + "Vendor ID = ff, Device ID = ff\nLock bit = ff\n" + NO_FLASH,
                  "W lib 1e 9f -> 2002|W lib 1c 0|"},
-        run_case{"third_write_fails", "fail = write:3\n", full_run(8),
+        run_case{"third_write_fails", "", "fail = write:3\n", full_run(8),
                  "W lib 1e 9f|W lib 1e 8f|W lib 1e 9f -> 2002|W lib 1c 0|"},
         // The Flash's own faults.
-        run_case{"weak_byte", "weak = 3, 0x13\n", verify_failed(8, mismatches("ff", 19, 1), 1), ""},
-        run_case{"locked", "flash_lock = 1\n", verify_failed(8, mismatches("00", 0, 24), 24, LOCKED_IDS), ""},
-        run_case{"slow", "busy_reads = 50\ntrace = none\n", full_run(8), "-"},
-        run_case{"stuck_in_erase", "stuck = erase\ntrace = none\n",
+        run_case{"weak_byte", "", "weak = 3, 0x13\n", verify_failed(8, mismatches("ff", 19, 1), 1), ""},
+        run_case{"locked", "", "flash_lock = 1\n", verify_failed(8, mismatches("00", 0, 24), 24, LOCKED_IDS),
+                 ""},
+        run_case{"slow", "", "busy_reads = 50\ntrace = none\n", full_run(8), "-"},
+        run_case{"stuck_in_erase", "", "stuck = erase\ntrace = none\n",
                  CHECKS + IDS + "Erasing Flash...\n" + TIMED_OUT, "-"},
-        run_case{"stuck_in_program", "stuck = program\ntrace = none\n",
+        run_case{"stuck_in_program", "", "stuck = program\ntrace = none\n",
                  CHECKS + IDS + ERASED + "Programming Flash...\n" + TIMED_OUT, "-"},
         // A dot for every 256 data bytes.
-        run_case{"n_255_no_dot", "", full_run(255), "", BIT, 255},
-        run_case{"n_256_one_dot", "", full_run(256), "", BIT, 256},
-        run_case{"n_513_two_dots", "", full_run(513), "", BIT, 513, path::mapped}),
+        run_case{"n_255_no_dot", "", "", full_run(255), "", 255},
+        run_case{"n_513_two_dots", "", "", full_run(513), "", 513, path::mapped}),
     [](const testing::TestParamInfo<run_case> &param_info) { return std::string(param_info.param.name); });
 
-// The register traffic a run should make, in the notation of the Flash
-// sequences: each store on the mapped path followed by its read-back.
-struct bus {
-  path p;
+// The register traffic of steps in the notation of the Flash sequences:
+// "cXX" a control code (three stores), "dXX" a data write, "r" a read; on
+// the mapped path each store is followed by its read-back.
+std::vector<std::string> traffic(path p, const std::string &steps) {
+  const std::string on = p == path::mapped ? " map " : " lib ";
   std::vector<std::string> lines;
-  void access(char rw, const char *reg, const std::string &value) {
-    lines.push_back(std::string(1, rw) + (p == path::mapped ? " map " : " lib ") + reg + " " + value);
+  auto store = [&](const char *reg, unsigned value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "W%s%s %x", on.c_str(), reg, value);
+    lines.push_back(text);
+    if (p == path::mapped) lines.push_back("R" + on + reg + " *");
+  };
+  std::istringstream words(steps);
+  for (std::string step; words >> step;) {
+    const unsigned value = step == "r" ? 0 : static_cast<unsigned>(std::stoul(step.substr(1), nullptr, 16));
+    if (step[0] == 'c')
+      for (unsigned v : {value | 0x10, value & 0xEF, value | 0x10})
+        store("1e", v);
+    else if (step[0] == 'd')
+      store("1c", value);
+    else
+      lines.push_back("R" + on + "1c *");
   }
-  void store(const char *reg, unsigned value) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%x", value);
-    access('W', reg, text);
-    if (p == path::mapped) access('R', reg, "*");
-  }
-  void ctrl(unsigned code) {
-    for (unsigned value : {code | 0x10, code & 0xEF, code | 0x10})
-      store("1e", value);
-  }
-  void ctrls(std::initializer_list<unsigned> codes) {
-    for (unsigned code : codes)
-      ctrl(code);
-  }
-  void data(unsigned value) { store("1c", value); }
-  void read() { access('R', "1c", "*"); }
-  void command(unsigned value) {
-    data(value);
-    ctrls({0x10, 0x14, 0x10, 0x90});
-  }
-  void ready_poll() {  // busy_reads = 1: busy, then ready
-    for (int k = 0; k < 2; ++k) {
-      ctrl(0x95);
-      read();
-      ctrl(0x90);
-    }
-  }
-};
+  return lines;
+}
+
+std::string times(int n, const std::string &steps) {
+  std::string out;
+  while (n-- > 0)
+    out += steps;
+  return out;
+}
 
 class Traffic : public testing::TestWithParam<path> {};
 
 TEST_P(Traffic, EverySequenceReachesTheBusAsItsStepTableSays) {
-  run r(GetParam(), "");
+  run r(GetParam(), "waveform = w.vcd\n");
   EXPECT_EQ(r.result.out, full_run(8));
-  bus b{GetParam(), {}};
-  b.ctrl(0x9F);  // set-up
-  b.data(0x00);
-  b.ctrls({0x90, 0x8C, 0x90, 0x97, 0x90, 0x93, 0x90});
-  b.ctrls({0x97, 0x90});  // identification
-  b.command(0x90);
-  for (int k = 0; k < 3; ++k) {
-    b.ctrl(0x95);
-    b.read();
-    b.ctrls(k < 2 ? std::initializer_list<unsigned>{0x91, 0x90, 0x91, 0x90}
-                  : std::initializer_list<unsigned>{0x90});
-  }
-  b.ctrls({0x97, 0x90});  // erase
-  for (int block = 0; block < 64; ++block) {
-    b.command(0x20);
-    b.command(0xD0);
-    b.ready_poll();
-    b.ctrls({0x92, 0x90});
-  }
-  b.ctrls({0x97, 0x90});  // program
+  const std::string cycle = "c10 c14 c10 ", poll = "c95 r c90 c95 r c90 ";  // busy once, then ready
+  std::string program = "c97 c90 ";
   for (size_t k = 0; k < 24; ++k) {
-    b.data(0x40);
-    b.ctrls({0x10, 0x14, 0x10});
-    b.data(k < 16 ? 0xFF : test::reversed(r.data[k - 16]));
-    b.ctrls({0x14, 0x10, 0x90});
-    b.ready_poll();
-    b.ctrls({0x91, 0x90});
+    char data[8];
+    std::snprintf(data, sizeof data, "d%x ", k < 16 ? 0xFF : test::reversed(r.data[k - 16]));
+    program += "d40 " + cycle + data + "c14 c10 c90 " + poll + "c91 c90 ";
   }
-  b.command(0xFF);  // verify
-  b.ctrls({0x97, 0x90});
-  for (int k = 0; k < 24; ++k) {
-    b.ctrl(0x95);
-    b.read();
-    b.ctrls({0x90, 0x91, 0x90});
-  }
+  const std::vector<std::string> expected =
+      traffic(GetParam(),
+              "c9F d0 c90 c8C c90 c97 c90 c93 c90 "  // set-up
+              "c97 c90 d90 " +
+                  cycle + "c90 c95 r c91 c90 c91 c90 c95 r c91 c90 c91 c90 c95 r c90 " +  // identity
+                  "c97 c90 " + times(64, "d20 " + cycle + "c90 dD0 " + cycle + "c90 " + poll + "c92 c90 ") +
+                  program + "dFF " + cycle + "c90 c97 c90 " + times(24, "c95 r c90 c91 c90 "));  // verify
   std::vector<std::string> actual;
   for (const std::string &line : r.trace)
     if (line.find(" 1c ") != std::string::npos || line.find(" 1e ") != std::string::npos)
       actual.push_back(line);
-  ASSERT_EQ(actual.size(), b.lines.size());
+  ASSERT_EQ(actual.size(), expected.size());
   for (size_t k = 0; k < actual.size(); ++k) {
-    const std::string &e = b.lines[k];
+    const std::string &e = expected[k];
     ASSERT_EQ(actual[k].substr(0, e.back() == '*' ? e.size() - 1 : std::string::npos),
               e.back() == '*' ? e.substr(0, e.size() - 1) : e)
         << "access " << k;
   }
   EXPECT_EQ(r.stat("bytes_programmed"), 24u);
   EXPECT_EQ(r.stat("blocks_erased"), 64u);
+
+  // The waveform of the same run: each register as written, each change once
+  // and in order; the Flash's modes, busy for one status read each time.
+  const vcd wave = read_vcd(r.dir.file("w.vcd"));
+  std::map<std::string, std::vector<std::string>> written = {
+      {"flash_ctrl", {"0"}}, {"flash_data", {"0"}}, {"strobe_n", {"0"}}};
+  auto change = [&](const std::string &name, const std::string &value) {
+    if (written[name].back() != value) written[name].push_back(value);
+  };
+  for (const std::string &line : actual) {
+    if (line[0] != 'W') continue;
+    const unsigned value = std::stoul(line.substr(9), nullptr, 16);
+    change(line.substr(6, 2) == "1e" ? "flash_ctrl" : "flash_data", std::to_string(value));
+    if (line.substr(6, 2) == "1e") change("strobe_n", std::to_string(value >> 4 & 1));
+  }
+  for (const auto &signal : written)
+    EXPECT_EQ(wave.signals.at(signal.first), signal.second) << signal.first;
+  std::vector<std::string> modes = {"read_array", "identifier"};
+  for (int k = 0; k < 64 + 24; ++k)
+    modes.insert(modes.end(), {k < 64 ? "erase_setup" : "program_setup", "busy", "status"});
+  modes.push_back("read_array");
+  EXPECT_EQ(wave.signals.at("flash_mode"), modes);
+  EXPECT_EQ(wave.signals.at("enabled"), (std::vector<std::string>{"0", "1"}));
+  EXPECT_TRUE(std::adjacent_find(wave.times.begin(), wave.times.end(), std::greater_equal<>()) ==
+              wave.times.end());  // every access later than the one before
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, Traffic, testing::Values(path::library, path::mapped));
@@ -382,103 +401,78 @@ std::vector<uint8_t> programmed(const std::vector<uint8_t> &data) {
   return image;
 }
 
-// The first difference of two images, or -1.
-long first_difference(const std::vector<uint8_t> &actual, const std::vector<uint8_t> &expected) {
-  if (actual.size() != expected.size()) return 0;
-  const auto at = std::mismatch(actual.begin(), actual.end(), expected.begin());
-  return at.first == actual.end() ? -1 : static_cast<long>(at.first - actual.begin());
-}
-
 // The largest bitstream that fits behind the lead-in in the 64 erased
 // blocks is programmed; one byte more is refused before the clock is set.
 TEST(Runs, BitstreamLimitIsTheErasedBlocksLessTheLeadIn) {
   constexpr size_t LARGEST = 64 * 0x20000 - 16;
   run fits(path::library, "trace = none\n", BIT, {LARGEST});
   EXPECT_EQ(fits.result.out, full_run(LARGEST));
-  EXPECT_EQ(first_difference(test::read_file(fits.dir.file("flash.bin")), programmed(fits.data)), -1);
+  EXPECT_TRUE(test::read_file(fits.dir.file("flash.bin")) == programmed(fits.data));
   run over(path::library, "", BIT, {LARGEST + 1});
   over.expect_safe();
   EXPECT_EQ(over.result.out,
             CHECKS + "*** Bitstream of 8388593 bytes does not fit in the Flash (at most 8388592 bytes)\n");
   EXPECT_EQ(over.result.status, test::FAILED_STATUS);
   EXPECT_EQ(over.trace.end()[-2], "call card_info -> 0");  // the loader's, and no clock
-  EXPECT_EQ(test::read_file(over.dir.file("flash.bin")), std::vector<uint8_t>(64 * 0x20000, 0x00));
+  EXPECT_TRUE(test::read_file(over.dir.file("flash.bin")) == std::vector<uint8_t>(64 * 0x20000, 0x00));
 }
 
-struct crash_case {
-  const char *name;
-  path p;
-  const char *crash;
-  size_t erased;      // blocks erased before the cut
-  size_t programmed;  // data bytes programmed before the cut (behind the lead-in)
-};
-void PrintTo(const crash_case &c, std::ostream *os) { *os << c.name; }
+class PowerCut : public testing::TestWithParam<std::tuple<path, std::string>> {};
 
-class PowerCut : public testing::TestWithParam<crash_case> {};
-
-// The image keeps what was done before the cut; a clean run then mends it.
+// Cut as the 37th byte program begins (the lead-in and 20 data bytes are
+// in) or the 3rd block erase (2 blocks are erased): the image keeps what was
+// done, the trace and the waveform are whole up to the access that cut it,
+// and a clean run then mends the image.
 TEST_P(PowerCut, ImageKeepsWhatWasDoneAndACleanRunMendsIt) {
-  const crash_case &c = GetParam();
+  const path p = std::get<0>(GetParam());
+  const bool program = std::get<1>(GetParam()) == "program";
   std::vector<uint8_t> expected = test::pattern(64 * 0x20000, 3);  // a Flash in use
-  run cut(c.p, "busy_reads = 0\ncrash = " + std::string(c.crash) + "\n", BIT, {40}, expected);
+  run cut(p,
+          "busy_reads = 0\nwaveform = w.vcd\ncrash = " + std::string(program ? "program:37\n" : "erase:3\n"),
+          BIT, {40}, expected);
   EXPECT_NE(cut.result.status, 0);
   EXPECT_NE(cut.result.status, test::FAILED_STATUS);
-  EXPECT_EQ(cut.trace.back(), c.p == path::mapped ? "W map 1e 4" : "W lib 1e 4");
-  std::fill(expected.begin(), expected.begin() + static_cast<long>(c.erased * 0x20000), 0xFF);
-  if (c.programmed != 0)
-    expected = programmed(
-        std::vector<uint8_t>(cut.data.begin(), cut.data.begin() + static_cast<long>(c.programmed)));
-  EXPECT_EQ(first_difference(test::read_file(cut.dir.file("flash.bin")), expected), -1);
+  EXPECT_EQ(cut.trace.back(), p == path::mapped ? "W map 1e 4" : "W lib 1e 4");
+  const vcd wave = read_vcd(cut.dir.file("w.vcd"));
+  EXPECT_EQ(wave.signals.at("flash_ctrl").back(), "20");  // 0x14, then the cut at 0x04
+  EXPECT_EQ(wave.signals.at("flash_mode").back(), program ? "program_setup" : "erase_setup");
+  EXPECT_EQ(test::read_text(cut.dir.file("w.vcd")).back(), '\n');
+  std::fill(expected.begin(), expected.begin() + 2 * 0x20000, 0xFF);
+  if (program) expected = programmed(std::vector<uint8_t>(cut.data.begin(), cut.data.begin() + 20));
+  EXPECT_TRUE(test::read_file(cut.dir.file("flash.bin")) == expected);
 
-  test::write_text(cut.dir.file("card.ini"), "[card]\nflash_image = flash.bin\n" + test::window_line(c.p));
+  test::write_text(cut.dir.file("card.ini"), "[card]\nflash_image = flash.bin\n" + test::window_line(p));
   const test::run_result clean = test::run_sorvel(cut.dir.path(), BIT, "card.ini");
   EXPECT_EQ(clean.out, full_run(40));
-  EXPECT_EQ(first_difference(test::read_file(cut.dir.file("flash.bin")), programmed(cut.data)), -1);
+  EXPECT_TRUE(test::read_file(cut.dir.file("flash.bin")) == programmed(cut.data));
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, PowerCut,
-                         testing::Values(crash_case{"library_program", path::library, "program:37", 64, 20},
-                                         crash_case{"mapped_program", path::mapped, "program:37", 64, 20},
-                                         crash_case{"library_erase", path::library, "erase:3", 2, 0},
-                                         crash_case{"mapped_erase", path::mapped, "erase:3", 2, 0}),
-                         [](const testing::TestParamInfo<crash_case> &param_info) {
-                           return std::string(param_info.param.name);
-                         });
+                         testing::Combine(testing::Values(path::library, path::mapped),
+                                          testing::Values("program", "erase")));
 
-struct card_file_case {
-  const char *name;
-  const char *cardFile;
-  std::string content;  // written to card.bin when not empty
-  std::string out;
-};
-void PrintTo(const card_file_case &c, std::ostream *os) { *os << c.name; }
-
-class BadCardFiles : public testing::TestWithParam<card_file_case> {};
-
-TEST_P(BadCardFiles, FailTheOpenWithAStatusNamingThem) {
-  const card_file_case &c = GetParam();
-  test::scratch_dir dir;
-  if (!c.content.empty()) test::write_text(dir.file("card.bin"), c.content);
-  test::run_result r = test::run_sorvel(dir.path(), {"-card", "1", "b.bit"}, c.cardFile);
-  EXPECT_EQ(r.out, "*** Failed to open card with ID 1: " + c.out + "\n");
-  EXPECT_EQ(r.status, test::FAILED_STATUS);
+TEST(Runs, FlashImageLargerThanTheFlashFailsTheOpen) {
+  run r(path::library, "flash_blocks = 1\nflash_block_size = 4\n", BIT, 8, test::pattern(5));
+  EXPECT_EQ(r.result.out,
+            "*** Failed to open card with ID 0: Flash image flash.bin is larger than the Flash\n");
+  EXPECT_EQ(test::read_file(r.dir.file("flash.bin")), test::pattern(5));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, BadCardFiles,
-    testing::Values(card_file_case{"built_in_card_has_id_0", nullptr, "", "no such card"},
-                    card_file_case{"missing", "missing.ini", "", "card file missing.ini cannot be read"},
-                    card_file_case{"a_folder", ".", "", "card file . cannot be read"},
-                    card_file_case{"binary", "card.bin",
-                                   "\x7f"
-                                   "ELF\x02\n",
-                                   "card file card.bin line 1: expected 'key = value', not '\\x7fELF\\x02'"},
-                    card_file_case{
-                        "image_too_large", "card.bin",
-                        "[card]\nid = 1\nflash_blocks = 1\nflash_block_size = 4\nflash_image = card.bin\n",
-                        "Flash image card.bin is larger than the Flash"}),
-    [](const testing::TestParamInfo<card_file_case> &param_info) {
-      return std::string(param_info.param.name);
-    });
+#if !defined(_WIN32)
+// A reader of the format: the waveform converted to FST and back holds
+// every change of every signal at the same times; the size guard ends it.
+TEST(Runs, WaveformRoundTripThroughFstKeepsEveryChange) {
+  run r(path::library, "waveform = w.vcd\nwaveform_limit = 2000\n");
+  const std::string vcdFile = r.dir.file("w.vcd"), fstFile = r.dir.file("w.fst"), back = r.dir.file("b.vcd");
+  ASSERT_EQ(std::system(("vcd2fst -v '" + vcdFile + "' -f '" + fstFile + "' >/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system(("fst2vcd -f '" + fstFile + "' -o '" + back + "'").c_str()), 0);
+  const vcd original = read_vcd(vcdFile), converted = read_vcd(back);
+  EXPECT_EQ(original.tail, "$comment recording stopped after 2000 accesses $end");
+  EXPECT_EQ(original.signals.size(), 9u);
+  EXPECT_EQ(converted.signals, original.signals);
+  EXPECT_EQ(converted.times, original.times);
+  EXPECT_GT(original.times.size(), 1000u);
+}
+#endif
 
 }  // namespace
