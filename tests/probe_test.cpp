@@ -14,7 +14,8 @@ TEST(ProbeLibrary, RecordsAreReadAtTheirOffsetsAndTheRunStopsAtTheClock) {
   for (const char *board : {"halcyra", "perinel"}) {
     test::scratch_dir dir;
     test::write_file(dir.file("x.bit"), test::bridge_bit(test::pattern(64)));
-    const test::run_result r = test::run_program(PROBE_SORVEL_EXE, dir.path(), {"x.bit"}, "KORVAN_PROBE", board);
+    const test::run_result r =
+        test::run_program(PROBE_SORVEL_EXE, dir.path(), {"x.bit"}, "KORVAN_PROBE", board);
     const bool perinel = board[0] == 'p';
     EXPECT_EQ(r.status, test::FAILED_STATUS);
     EXPECT_EQ(r.out, std::string("Current Bridge revision: rev02\n"
@@ -22,9 +23,9 @@ TEST(ProbeLibrary, RecordsAreReadAtTheirOffsetsAndTheRunStopsAtTheClock) {
                                  "Control register local bus address: ") +
                          (perinel ? "0x12f45000" : "0x12345000") +
                          "\nFailed to set LCLK to 33.0MHz: the probe refuses the clock\n");
-    std::vector<std::string> log = {"open_id 0",          "card_info 5a17", "space_info 5a17 1",
-                                    "read 5a17 2 2 78 4", "read 5a17 2 2 7c 4", "card_info 5a17",
-                                    "clock 5a17 0 33000000 null", "close 5a17"};
+    std::vector<std::string> log = {
+        "open_id 0",          "card_info 5a17", "space_info 5a17 1",          "read 5a17 2 2 78 4",
+        "read 5a17 2 2 7c 4", "card_info 5a17", "clock 5a17 0 33000000 null", "close 5a17"};
     if (perinel) log.push_back("window untouched");
     EXPECT_EQ(test::read_lines(dir.file("probe.log")), log);
   }

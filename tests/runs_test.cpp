@@ -251,8 +251,6 @@ INSTANTIATE_TEST_SUITE_P(
                  CHECKS + "Vendor ID = ff, Device ID = 17\nLock bit = 0\n" + NO_FLASH, ""},
         run_case{"device_ff", "", "flash_device = 0xff\nflash_lock = 1\n",
                  CHECKS + "Vendor ID = 89, Device ID = ff\nLock bit = 1\n" + NO_FLASH, ""},
-        run_case{"device_16", "", "flash_device = 0x16\n",
-                 full_run(8, "Vendor ID = 89, Device ID = 16\nLock bit = 0\n"), ""},
         run_case{"window_short_of_the_space", "", "window = short\n", full_run(8), "W lib 1e 9f|"},
         // Library calls that fail: the build words read as 0, a failed status
         // read as busy, a failed read back as a difference.
@@ -377,20 +375,14 @@ TEST_P(Traffic, EverySequenceReachesTheBusAsItsStepTableSays) {
 
 INSTANTIATE_TEST_SUITE_P(Paths, Traffic, testing::Values(path::library, path::mapped));
 
+// The sample on the built-in card, from a file that can only be read.
 TEST(Runs, SampleOnTheBuiltInCard) {
   test::scratch_dir dir;
   std::filesystem::copy_file(test::host_path(SAMPLE_BIT), dir.file("sample.bit"));
+  std::filesystem::permissions(dir.file("sample.bit"), std::filesystem::perms::owner_read);
   test::run_result r = test::run_sorvel(dir.path(), {"sample.bit"}, nullptr);
   EXPECT_EQ(r.out, full_run(707916));
   EXPECT_EQ(r.status, 0);
-}
-
-TEST(Runs, ReadOnlyBitFileIsProgrammed) {
-  test::scratch_dir dir;
-  test::write_file(dir.file("b.bit"), test::bridge_bit({1, 2}));
-  std::filesystem::permissions(dir.file("b.bit"), std::filesystem::perms::owner_read);
-  test::run_result r = test::run_sorvel(dir.path(), {"b.bit"}, nullptr);
-  EXPECT_EQ(r.out, full_run(2));
 }
 
 // The Flash after a good run: lead-in, the reversed data, erased blocks.

@@ -1,11 +1,7 @@
-/* A card-access library of the tests' own, written from the maker's record
-   description alone, sharing nothing with the project: 32-bit handles,
-   statuses and addresses; card_info 40 bytes, the board type at bytes 8-11,
-   LogicRevision at byte 37; space_info five 32-bit words (window address,
-   window size, a word not read, local base, local size). It fills the records
-   byte by byte, answers the build-word reads, refuses the clock and logs each
-   call to probe.log. KORVAN_PROBE=perinel: a Perinel whose 16 MiB space is
-   mapped into memory of the probe's own, which nothing may touch. */
+/* A card-access library of the tests' own, from the maker's description of
+   the records alone: it fills them byte by byte, answers the build words,
+   refuses the clock and logs each call to probe.log. KORVAN_PROBE=perinel: a
+   Perinel whose 16 MiB space is mapped into memory nothing may touch. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,7 +21,9 @@ static void note(const char *format, uint32_t a, uint32_t b, uint32_t c, uint32_
   fclose(log);
 }
 
-static int perinel(void) { return getenv("KORVAN_PROBE") != NULL && strcmp(getenv("KORVAN_PROBE"), "perinel") == 0; }
+static int perinel(void) {
+  return getenv("KORVAN_PROBE") != NULL && strcmp(getenv("KORVAN_PROBE"), "perinel") == 0;
+}
 
 static void put(void *record, unsigned offset, uint32_t value) {
   unsigned char *at = (unsigned char *)record + offset;
@@ -77,8 +75,8 @@ API uint32_t KORVAN2_Read(uint32_t card, uint32_t width, uint32_t flags, uint32_
   return 0;
 }
 
-API uint32_t KORVAN2_Write(uint32_t card, uint32_t width, uint32_t flags, uint32_t address, const void *buffer,
-                           uint32_t count) {
+API uint32_t KORVAN2_Write(uint32_t card, uint32_t width, uint32_t flags, uint32_t address,
+                           const void *buffer, uint32_t count) {
   (void)buffer;
   note("write %x %u %u %x %u", card, width, flags, address, count);
   return 0xBAD;
@@ -92,7 +90,8 @@ API uint32_t KORVAN2_CloseCard(uint32_t card) {
   uint32_t k = 0;
   note("close %x", card, 0, 0, 0, 0);
   if (window == NULL) return 0;
-  while (k < WINDOW_SIZE && window[k] == 0xA5) ++k;
+  while (k < WINDOW_SIZE && window[k] == 0xA5)
+    ++k;
   note(k == WINDOW_SIZE ? "window untouched" : "window touched at %x", k, 0, 0, 0, 0);
   free(window);
   window = NULL;

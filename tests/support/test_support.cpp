@@ -53,18 +53,9 @@ void write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
   if (!out) throw std::runtime_error("cannot write " + path);
 }
 
-void write_text(const std::string &path, const std::string &text) {
-  write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
-}
-
 std::vector<uint8_t> read_file(const std::string &path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string read_text(const std::string &path) {
-  const std::vector<uint8_t> bytes = read_file(path);
-  return std::string(bytes.begin(), bytes.end());
 }
 
 std::vector<std::string> read_lines(const std::string &path) {
@@ -94,12 +85,6 @@ void set_env(const char *name, const char *value) {
   else
     unsetenv(name);
 #endif
-}
-
-std::vector<uint8_t> bit_body(const std::string &text, bool withNul) {
-  std::vector<uint8_t> body(text.begin(), text.end());
-  if (withNul) body.push_back(0);
-  return body;
 }
 
 std::vector<uint8_t> make_bit(const std::vector<bit_record> &records, const std::vector<uint8_t> &data) {

@@ -1,5 +1,5 @@
 // Helpers of the tests: scratch folders, files, .bit files made in memory,
-// and whole runs of the built utility.
+// and runs of the built programs.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,7 @@
 
 namespace test {
 
-// A fresh empty folder for one test, removed with the object.
-struct scratch_dir {
+struct scratch_dir {  // a fresh empty folder, removed with the object
   std::string root;
   scratch_dir();
   ~scratch_dir();
@@ -21,25 +20,29 @@ struct scratch_dir {
 };
 
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
-void write_text(const std::string &path, const std::string &text);
+inline void write_text(const std::string &path, const std::string &text) {
+  write_file(path, {text.begin(), text.end()});
+}
 std::vector<uint8_t> read_file(const std::string &path);
-std::string read_text(const std::string &path);
+inline std::string read_text(const std::string &path) {
+  const std::vector<uint8_t> bytes = read_file(path);
+  return {bytes.begin(), bytes.end()};
+}
 std::vector<std::string> read_lines(const std::string &path);  // without line ends
-// What a test captured of standard output, line ends as on Linux.
-std::string captured_stdout();
-// A path of the build machine as this program sees it (under Wine, on Z:).
-std::string host_path(const std::string &path);
-// Sets or, with null, removes a variable of this process's environment.
-void set_env(const char *name, const char *value);
+std::string captured_stdout();                                 // line ends as on Linux
+std::string host_path(const std::string &path);                // under Wine, on drive Z:
+void set_env(const char *name, const char *value);             // null: removed
 
 // A .bit file: first field, records in the order given, "e" and the data.
 struct bit_record {
   char key;
   std::vector<uint8_t> body;  // behind the 2-byte length
 };
-std::vector<uint8_t> bit_body(const std::string &text, bool withNul = true);
+inline std::vector<uint8_t> bit_body(const std::string &text, bool withNul = true) {
+  return std::vector<uint8_t>(text.c_str(), text.c_str() + text.size() + (withNul ? 1 : 0));
+}
 std::vector<uint8_t> make_bit(const std::vector<bit_record> &records, const std::vector<uint8_t> &data);
-std::vector<uint8_t> bridge_bit(const std::vector<uint8_t> &data);  // well formed, for the bridge device
+std::vector<uint8_t> bridge_bit(const std::vector<uint8_t> &data);  // for the bridge device
 std::vector<uint8_t> pattern(size_t n, uint32_t seed = 1);
 uint8_t reversed(uint8_t b);
 
@@ -53,20 +56,20 @@ inline const char *const USAGE =  // sorvel /?
     "      /index     uint             0  index of card to use\n"
     "        -/+f  boolean         FALSE  don't check Bridge revision\n";
 
-// The two register paths of the utility, and the card-file line that picks one.
+// The utility's two register paths, and the card-file line that picks one.
 enum class path { library, mapped };
 inline void PrintTo(path p, std::ostream *os) { *os << (p == path::mapped ? "mapped" : "library"); }
 inline std::string window_line(path p) { return p == path::mapped ? "window = full\n" : "window = none\n"; }
 
 struct run_result {
-  int status;
+  int status;  // FAILED_STATUS for -1
   std::string out;
   std::string err;
 };
-extern const int FAILED_STATUS;  // of a run that returned -1
+extern const int FAILED_STATUS;
 
-// Runs a program in folder dir with one environment variable set (or, with
-// a null value, removed); the utility with KORVAN_SIM, relative to dir.
+// A program run in folder dir with one environment variable set (null:
+// removed); the utility with KORVAN_SIM, relative to dir.
 run_result run_program(const std::string &program, const std::string &dir,
                        const std::vector<std::string> &args, const char *variable, const char *value);
 run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const char *cardFile);
