@@ -7,6 +7,8 @@ run against the Linux suite, and the file restored.
 
 For each mutant it prints one line (killed, survived, or does not compile),
 then the score: killed / (killed + survived) over the mutants that compiled.
+With --recheck LOG (the output of an earlier run of the same seed over the
+same code) only the mutants that survived there are built and run again.
 --count is the number of compiling mutants wanted. The suite leaves out the
 cases that take over 10 s (measured once, on the unmutated tree) and runs
 with the pauses of the utility shortened to nothing (a preloaded
@@ -143,6 +145,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--count", type=int, default=80, help="compiling mutants to run")
+    parser.add_argument("--recheck", help="an earlier run's output: run only its survivors again")
     args = parser.parse_args()
     mutated = ["src"] + MODELS
     if run(["git", "diff", "--quiet", "--"] + mutated).returncode != 0:
@@ -167,11 +170,25 @@ def main():
 
     sites = [s for path in files() for s in sites_of(path)]
     random.Random(args.seed).shuffle(sites)
+    earlier = []
+    if args.recheck:
+        with open(args.recheck) as f:
+            earlier = [line.split() for line in f if re.match(r"(killed|survived|does not compile) ", line)]
     killed = survived = broken = 0
     survivors = []
-    for site in sites:
+    for number, site in enumerate(sites):
         if killed + survived == args.count:
             break
+        path, k, _, old, new = site
+        if number < len(earlier):
+            was = earlier[number]
+            where = was[3] if was[0] == "does" else was[1]
+            if where != "%s:%d" % (path, k + 1):
+                sys.exit("%s does not match this code at mutant %d" % (args.recheck, number + 1))
+            if was[0] != "survived":
+                killed += was[0] == "killed"
+                broken += was[0] == "does"
+                continue
         original = apply(site)
         try:
             if not build():
@@ -187,7 +204,6 @@ def main():
         finally:
             with open(os.path.join(ROOT, site[0]), "w") as f:
                 f.write(original)
-        path, k, _, old, new = site
         change = "call dropped" if new.startswith(";") else "%r -> %r" % (old.strip(), new.strip())
         print("%-16s %s:%d  %s" % (outcome, path, k + 1, change), flush=True)
     build()
