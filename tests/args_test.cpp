@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -90,21 +91,23 @@ parse_result parse(table &t, std::vector<std::string> args) {
 
 struct parse_case {
   bool utility;
-  std::vector<std::string> args;
+  std::string args;    // separated by '|'
   std::string out;     // printed; when not empty the parse fails
   std::string stored;  // after a parse that succeeds
 };
-void PrintTo(const parse_case &c, std::ostream *os) {
-  for (const std::string &a : c.args)
-    *os << a << ' ';
-}
+void PrintTo(const parse_case &c, std::ostream *os) { *os << c.args; }
 
 class Parser : public testing::TestWithParam<parse_case> {};
 
 TEST_P(Parser, StoresOrPrintsExactly) {
   const parse_case &c = GetParam();
   table t(c.utility);
-  parse_result r = parse(t, c.args);
+  std::vector<std::string> args;
+  std::istringstream words(c.args);
+  for (std::string arg; std::getline(words, arg, '|');)
+    args.push_back(arg);
+  if (!c.args.empty() && c.args.back() == '|') args.emplace_back();
+  parse_result r = parse(t, args);
   EXPECT_EQ(r.out, c.out);
   EXPECT_EQ(r.status, c.out.empty() ? 0 : -1);
   if (c.out.empty()) {
@@ -120,45 +123,35 @@ const bool A = false;  // all the types
 INSTANTIATE_TEST_SUITE_P(
     Cases, Parser,
     testing::Values(
-        parse_case{U, {}, TOO_FEW, ""}, parse_case{U, {"-h"}, USAGE, ""}, parse_case{U, {"/?"}, USAGE, ""},
-        parse_case{U, {"+help"}, USAGE, ""}, parse_case{U, {"-H"}, "Unknown option: -H\n", ""},
-        parse_case{U, {"/HELP"}, "Unknown option: /HELP\n", ""},
-        parse_case{U, {"-"}, "Unknown option: -\n", ""},
-        parse_case{U, {"-x", "/h"}, "Unknown option: -x\n", ""}, parse_case{U, {"/h", "-x"}, USAGE, ""},
-        parse_case{U, {"/card"}, "/card option requires parameter: ID of card to use\n", ""},
-        parse_case{U, {"+index"}, "+index option requires parameter: index of card to use\n", ""},
-        parse_case{U, {"/f", "a.bit"}, "Boolean option f should be specified as -f or +f\n", ""},
-        parse_case{U, {"/sdk"}, "/sdk option requires parameter: path to KORVAN SDK root\n", ""},
-        parse_case{U, {"-bitdir"}, "/bitdir option requires parameter: path to bitstream directory\n", ""},
-        parse_case{U, {"-a%sb"}, "Unknown option: -a%sb\n", ""},
-        parse_case{U, {"-card", "1", "+f"}, TOO_FEW, ""},
-        parse_case{U,
-                   {"-index", "0", "+f", "/card", "0x1f", "b.bit", "extra"},
-                   "",
-                   "card=31* index=0* f=1 | b.bit extra"},
-        parse_case{U, {"file.bit", "-card", "3"}, "", "| file.bit -card 3"},
-        parse_case{U, {"+f", "-f", "-card", "5", "-card", "7", "x"}, "", "card=7* | x"},
-        parse_case{U, {"-f", "+f", "x"}, "", "f=1 | x"},
-        parse_case{A, {"-name", "-card", "x"}, "", "name=-card* | x"},
-        parse_case{A, {"-card", "0X1F", "x"}, "", "card=0* | x"},
-        parse_case{A, {"-card", "12abc", "x"}, "", "card=12* | x"},
-        parse_case{A, {"-card", "-1", "x"}, "", "card=4294967295* | x"},
-        parse_case{A, {"-card", "99999999999", "x"}, "", "card=4294967295* | x"},
-        parse_case{A, {"-mask", "1f", "-n", "-12", "x"}, "", "mask=0x1f* n=-12* | x"},
-        parse_case{A, {"-mask", "0X1F", "-n", "99999999999", "x"}, "", "mask=0x1f* n=2147483647* | x"},
-        parse_case{A, {"-n", "-99999999999", "x"}, "", "n=-2147483648* | x"},
-        parse_case{A, {"-ratio", "0.1", "-scale", "2.5", "x"}, "", "ratio=0.100000001* scale=2.5* | x"},
-        parse_case{A,
-                   {"-name", "first", "-name", "a/b", "-dir", " C:/data/bits/ ", "x"},
-                   "",
+        parse_case{U, "", TOO_FEW, ""}, parse_case{U, "-h", USAGE, ""}, parse_case{U, "/?", USAGE, ""},
+        parse_case{U, "+help", USAGE, ""}, parse_case{U, "-H", "Unknown option: -H\n", ""},
+        parse_case{U, "/HELP", "Unknown option: /HELP\n", ""}, parse_case{U, "-", "Unknown option: -\n", ""},
+        parse_case{U, "-x|/h", "Unknown option: -x\n", ""}, parse_case{U, "/h|-x", USAGE, ""},
+        parse_case{U, "/card", "/card option requires parameter: ID of card to use\n", ""},
+        parse_case{U, "+index", "+index option requires parameter: index of card to use\n", ""},
+        parse_case{U, "/f|a.bit", "Boolean option f should be specified as -f or +f\n", ""},
+        parse_case{U, "/sdk", "/sdk option requires parameter: path to KORVAN SDK root\n", ""},
+        parse_case{U, "-bitdir", "/bitdir option requires parameter: path to bitstream directory\n", ""},
+        parse_case{U, "-a%sb", "Unknown option: -a%sb\n", ""}, parse_case{U, "-card|1|+f", TOO_FEW, ""},
+        parse_case{U, "-index|0|+f|/card|0x1f|b.bit|extra", "", "card=31* index=0* f=1 | b.bit extra"},
+        parse_case{U, "file.bit|-card|3", "", "| file.bit -card 3"},
+        parse_case{U, "+f|-f|-card|5|-card|7|x", "", "card=7* | x"}, parse_case{U, "-f|+f|x", "", "f=1 | x"},
+        parse_case{A, "-name|-card|x", "", "name=-card* | x"},
+        parse_case{A, "-card|0X1F|x", "", "card=0* | x"}, parse_case{A, "-card|12abc|x", "", "card=12* | x"},
+        parse_case{A, "-card|-1|x", "", "card=4294967295* | x"},
+        parse_case{A, "-card|99999999999|x", "", "card=4294967295* | x"},
+        parse_case{A, "-mask|1f|-n|-12|x", "", "mask=0x1f* n=-12* | x"},
+        parse_case{A, "-mask|0X1F|-n|99999999999|x", "", "mask=0x1f* n=2147483647* | x"},
+        parse_case{A, "-n|-99999999999|x", "", "n=-2147483648* | x"},
+        parse_case{A, "-ratio|0.1|-scale|2.5|x", "", "ratio=0.100000001* scale=2.5* | x"},
+        parse_case{A, "-name|first|-name|a/b|-dir| C:/data/bits/ |x", "",
                    "name=a/b* dir=C:\\data\\bits* | x"},
-        parse_case{A, {"x.bit", "TRUE"}, "", "| x.bit 1"}, parse_case{A, {"x.bit", "true"}, "", "| x.bit 1"},
-        parse_case{A, {"x.bit", "False"}, "", "| x.bit 0"},
-        parse_case{A, {"x.bit", "falsehood"}, "", "| x.bit 0"},
-        parse_case{A, {"x.bit", "yes"}, "Value of booleanparameter 2 is invalid: yes\n", ""},
-        parse_case{A, {"x.bit", "1"}, "Value of booleanparameter 2 is invalid: 1\n", ""},
-        parse_case{A, {"x.bit", "truex"}, "Value of booleanparameter 2 is invalid: truex\n", ""},
-        parse_case{A, {"x.bit", ""}, "Value of booleanparameter 2 is invalid: \n", ""}));
+        parse_case{A, "x.bit|TRUE", "", "| x.bit 1"}, parse_case{A, "x.bit|true", "", "| x.bit 1"},
+        parse_case{A, "x.bit|False", "", "| x.bit 0"}, parse_case{A, "x.bit|falsehood", "", "| x.bit 0"},
+        parse_case{A, "x.bit|yes", "Value of booleanparameter 2 is invalid: yes\n", ""},
+        parse_case{A, "x.bit|1", "Value of booleanparameter 2 is invalid: 1\n", ""},
+        parse_case{A, "x.bit|truex", "Value of booleanparameter 2 is invalid: truex\n", ""},
+        parse_case{A, "x.bit|", "Value of booleanparameter 2 is invalid: \n", ""}));
 
 TEST(Parser, EdgesOfTheTableAndTheArguments) {
   table s(true);
