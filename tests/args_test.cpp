@@ -116,6 +116,7 @@ TEST_P(Parser, StoresOrPrintsExactly) {
   }
 }
 
+const std::string PATH_ROW = "        /dir     path                a folder\n";
 const std::string TOO_FEW = "Too few parameters supplied. Use sorvel /? to get help.\n";
 const bool U = true;   // the utility's table
 const bool A = false;  // all the types
@@ -144,6 +145,8 @@ INSTANTIATE_TEST_SUITE_P(
         parse_case{A, "-mask|0X1F|-n|99999999999|x", "", "mask=0x1f* n=2147483647* | x"},
         parse_case{A, "-n|-99999999999|x", "", "n=-2147483648* | x"},
         parse_case{A, "-ratio|0.1|-scale|2.5|x", "", "ratio=0.100000001* scale=2.5* | x"},
+        parse_case{A, "-ratio|0.5|-scale|2.5|-ratio|abc|-scale|abc|x", "", "ratio=0.5* scale=2.5* | x"},
+        parse_case{A, "-card|0xFFFFFFFF|x", "", "card=4294967295* | x"},
         parse_case{A, "-name|first|-name|a/b|-dir| C:/data/bits/ |x", "",
                    "name=a/b* dir=C:\\data\\bits* | x"},
         parse_case{A, "x.bit|TRUE", "", "| x.bit 1"}, parse_case{A, "x.bit|true", "", "| x.bit 1"},
@@ -165,6 +168,11 @@ TEST(Parser, EdgesOfTheTableAndTheArguments) {
   table u(false);
   u.set.numRequired = 3;  // an invalid value is reported before the shortage
   EXPECT_EQ(parse(u, {"x.bit", "maybe"}).out, "Value of booleanparameter 2 is invalid: maybe\n");
+  table i(false), all(false);
+  i.paramTypes[1] = ARG_INT;  // a number as a positional value, and the usage of every type
+  EXPECT_EQ(parse(i, {"x.bit", "-12"}).status, 0);
+  EXPECT_EQ(i.set.values[1].i, -12);
+  EXPECT_NE(parse(all, {"/?"}).out.find(PATH_ROW), std::string::npos);
   table v(true);
   v.paramTypes[0] = 9;
   EXPECT_EQ(parse(v, {"x.bit"}).out,

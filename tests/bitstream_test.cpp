@@ -67,6 +67,7 @@ TEST(HeaderWalk, GivesTheStatusAndWhereTheDataIs) {
       {"e_length_zero", e_length(0), 0},
       {"e_length_huge", e_length(0xFF), 0},
       {"a_1000_across_refill", make_bit({filler('a', 1000), part(PART), filler('c', 900)}, DATA), 0},
+      {"key_at_the_window_end", make_bit({filler('a', 1006), part(PART)}, DATA), 0},
       {"a_length_1021_fits", make_bit({filler('a', 1021), part(PART)}, DATA), 0},
       {"a_length_1022_too_long", make_bit({filler('a', 1022), part(PART)}, DATA), BIT_MALFORMED},
       {"first_field_0", first_field(0), 0},

@@ -346,6 +346,7 @@ TEST_P(Traffic, EverySequenceReachesTheBusAsItsStepTableSays) {
   }
   EXPECT_EQ(r.stat("bytes_programmed"), 24u);
   EXPECT_EQ(r.stat("blocks_erased"), 64u);
+  EXPECT_EQ(r.stat("pulses_bad") + r.stat("flash_unknown_commands"), 0u);
 
   // The waveform of the same run: each register as written, each change once
   // and in order; the Flash's modes, busy for one status read each time.
