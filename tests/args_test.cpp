@@ -188,6 +188,7 @@ TEST(Parser, EdgesOfTheTableAndTheArguments) {
             "parse_command_line(): argument 'appName' is NULL (must not be NULL)\n"
             "parse_command_line(): argument 'args' is NULL (must not be NULL)\n");
   EXPECT_EQ(w.set.numValues, 0);
+  EXPECT_EQ(w.set.values, nullptr);
 }
 
 TEST(Parser, SdkDirectoryFromEnvironmentThenOption) {

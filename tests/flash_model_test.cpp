@@ -14,8 +14,8 @@ namespace {
 
 using namespace ksim;
 
-// A bridge over a Flash of four blocks of 0x100 bytes, each byte holding
-// the number of its block.
+// A bridge over a Flash whose every byte holds bits 8-15 of its address
+// (the number of its block when blocks are 0x100 bytes).
 struct bench {
   std::vector<uint8_t> cells;
   bridge_model bridge;
@@ -62,6 +62,9 @@ TEST(FlashAndBridgeModels, AnswerEachStep) {
   const std::string erase0 = "W0:20 W0:D0 R0:80 ", cleared = " W0:50 W0:70 R0:80 W0:FF R0:0";
   const std::string enabled = "c9F c8C c93 ";
   for (const auto &c : std::vector<std::pair<flash_params, std::string>>{
+           {flash_params(),
+            "W0:90 R0:89 R2:17 R4:0 W0:20 W0:D0 R0:0 R0:80 W0:FF R1FFFF:FF R20000:0 R7FFEFF:FE "
+            "R800000:FF"},  // the card's own Flash: 64 blocks of 128 KiB, busy once
            {with(0), "R0:0 R3FF:3 R400:FF"},
            {with(0, 2), "W150:20 W150:D0 R150:0 R150:0 R150:80 R150:80 W0:FF RFF:0 R100:FF R1FF:FF R200:2"},
            {with(0), erase0 + "W5:40 W5:F0 R5:80 W5:10 W5:3C R5:80 W0:FF R5:30"},  // program only clears bits
