@@ -42,14 +42,18 @@ void store(void *context, uint32_t offset, uint16_t value) {
   record_access_wave(card, true);
 }
 
+flash_operation operation_of(operation_kind kind) {
+  return kind == operation_kind::erase     ? flash_operation::erase
+         : kind == operation_kind::program ? flash_operation::program
+                                           : flash_operation::none;
+}
+
 // The crash rule: the power is cut as its operation begins, the trace kept
 // up to there.
 void count_operation(void *context, flash_operation operation) {
   auto *card = static_cast<sim_card *>(context);
   const crash_rule &crash = card->config.crash;
-  const bool counted = (operation == flash_operation::erase && crash.operation == operation_kind::erase) ||
-                       (operation == flash_operation::program && crash.operation == operation_kind::program);
-  if (!counted || ++card->operationsBegun != crash.nth) return;
+  if (operation != operation_of(crash.operation) || ++card->operationsBegun != crash.nth) return;
   if (card->rec.trace != nullptr) std::fflush(card->rec.trace);
   waveform_flush(&card->wave);
   power_cut();
@@ -65,9 +69,7 @@ flash_params flash_params_of(const card_config &config) {
   params.device = static_cast<uint8_t>(config.flashDevice);
   params.lock = static_cast<uint8_t>(config.flashLock);
   params.busyReads = config.busyReads;
-  params.stuck = config.stuck == operation_kind::erase     ? flash_operation::erase
-                 : config.stuck == operation_kind::program ? flash_operation::program
-                                                           : flash_operation::none;
+  params.stuck = operation_of(config.stuck);
   params.weak = config.weak;
   return params;
 }
@@ -103,7 +105,8 @@ bool open_waveform(sim_card *card) {
 
 void record_wave(sim_card *card, bool write) {
   const auto since = std::chrono::steady_clock::now() - card->openedAt;
-  const uint64_t ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since).count());
+  const uint64_t ns =
+      static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(since).count());
   if (write) {
     const signal_values after = sample_signals(card->bridge);
     waveform_access(&card->wave, ns, &after);
