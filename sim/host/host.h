@@ -12,7 +12,6 @@ namespace ksim {
 struct mapped_file {
   uint8_t *bytes = nullptr;
   size_t size = 0;
-  intptr_t handles[2] = {-1, -1};  // the system's own
 };
 
 // Maps the file, read and write and shared with the file, at exactly size

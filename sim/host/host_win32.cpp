@@ -39,21 +39,15 @@ bool map_file(const std::string &path, size_t size, mapped_file *file, std::stri
   } else {
     file->bytes = static_cast<uint8_t *>(bytes);
     file->size = size;
-    file->handles[0] = reinterpret_cast<intptr_t>(handle);
-    file->handles[1] = reinterpret_cast<intptr_t>(mapping);
-    return true;
   }
+  // The view keeps the mapping and the file open until it is unmapped.
   if (mapping != nullptr) CloseHandle(mapping);
   CloseHandle(handle);
-  return false;
+  return bytes != nullptr;
 }
 
 void unmap_file(mapped_file *file) {
-  if (file->bytes != nullptr) {
-    UnmapViewOfFile(file->bytes);
-    CloseHandle(reinterpret_cast<HANDLE>(file->handles[1]));
-    CloseHandle(reinterpret_cast<HANDLE>(file->handles[0]));
-  }
+  if (file->bytes != nullptr) UnmapViewOfFile(file->bytes);
   *file = mapped_file();
 }
 

@@ -9,13 +9,13 @@ constexpr size_t FLUSH_BYTES = 1 << 16;
 // Identifiers of the signals, in the order of the declarations.
 enum signal_id : char { CTRL = '!', DATA, STROBE_N, FUNCTION, ENABLED, PRESENTED, COUNTER, MODE, STATUS };
 
-const char *mode_of(const flash_model &flash) {
+const char *mode_of(const flash_model &flash, bool busy) {
   if (flash.pending == flash_pending::erase_setup) return "erase_setup";
   if (flash.pending == flash_pending::program_setup) return "program_setup";
   switch (flash.mode) {
   case flash_mode::read_array: return "read_array";
   case flash_mode::read_identifier: return "identifier";
-  case flash_mode::read_status: return flash.busyForever || flash.busyLeft > 0 ? "busy" : "status";
+  case flash_mode::read_status: return busy ? "busy" : "status";
   }
   return "read_array";
 }
@@ -53,7 +53,8 @@ void text(std::string *out, const char *value, char id) {
 void changes(std::string *out, const signal_values &before, const signal_values &now, bool all) {
   if (all || now.ctrl != before.ctrl) vector(out, now.ctrl, CTRL);
   if (all || now.data != before.data) vector(out, now.data, DATA);
-  if (all || ((now.ctrl ^ before.ctrl) & CTRL_STROBE) != 0) scalar(out, (now.ctrl & CTRL_STROBE) != 0, STROBE_N);
+  if (all || ((now.ctrl ^ before.ctrl) & CTRL_STROBE) != 0)
+    scalar(out, (now.ctrl & CTRL_STROBE) != 0, STROBE_N);
   if (all || now.function != before.function) vector(out, now.function, FUNCTION);
   if (all || now.enabled != before.enabled) scalar(out, now.enabled, ENABLED);
   if (all || now.presented != before.presented) vector(out, now.presented, PRESENTED);
@@ -80,7 +81,7 @@ signal_values sample_signals(const bridge_model &bridge) {
   v.enabled = bridge.stage == interface_stage::enabled;
   v.presented = static_cast<uint8_t>(bridge.dataPresented & 0xFF);
   v.counter = bridge.counter;
-  v.mode = mode_of(flash);
+  v.mode = mode_of(flash, busy);
   v.status = static_cast<uint8_t>((busy ? 0 : SR_READY) | flash.errorBits);
   return v;
 }
@@ -90,7 +91,8 @@ void waveform_start(waveform *wave, FILE *file, const waveform_params &params, c
   wave->params = params;
   std::setvbuf(file, nullptr, _IONBF, 0);  // whole lines, written by this module
   std::string &out = wave->pending;
-  out = "$version sorvel simulated card $end\n$timescale 1ns $end\n$scope module " + params.module + " $end\n";
+  out =
+      "$version sorvel simulated card $end\n$timescale 1ns $end\n$scope module " + params.module + " $end\n";
   out += "$var wire 16 ! flash_ctrl [15:0] $end\n";
   out += "$var wire 16 \" flash_data [15:0] $end\n";
   out += "$var wire 1 # strobe_n $end\n";
@@ -120,7 +122,8 @@ void waveform_access(waveform *wave, uint64_t ns, const signal_values *after) {
   }
   if (++wave->accesses == wave->params.limit) {
     wave->stopped = true;
-    wave->pending += "$comment recording stopped after " + std::to_string(wave->accesses) + " accesses $end\n";
+    wave->pending +=
+        "$comment recording stopped after " + std::to_string(wave->accesses) + " accesses $end\n";
     write_pending(wave);
   } else if (wave->pending.size() >= FLUSH_BYTES) {
     write_pending(wave);
