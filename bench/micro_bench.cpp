@@ -14,13 +14,15 @@
 #include "bitstream/bitstream.h"
 #include "board/card_state.h"
 #include "board/flash_port.h"
+#include "board/korvan_library.h"
 #include "platform/platform.h"
 
 namespace {
 
 void BM_ReverseBits(benchmark::State &state) {
   std::vector<uint8_t> bytes(707916);
-  for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<uint8_t>(k * 31);
+  for (size_t k = 0; k < bytes.size(); ++k)
+    bytes[k] = static_cast<uint8_t>(k * 31);
   for (auto _ : state) {
     reverse_bits(bytes.data(), static_cast<uint32_t>(bytes.size()));
     benchmark::DoNotOptimize(bytes.data());
@@ -55,7 +57,9 @@ bool open_card(bool mapped) {
   std::fclose(file);
   setenv("KORVAN_SIM", name, 1);
   space_info space{};
-  const bool opened = KORVAN2_OpenCard(0, &g_card) == 0 && KORVAN2_GetSpaceInfo(g_card, 1, &space) == 0;
+  if (!bind_korvan_library()) return false;
+  const bool opened =
+      korvan.KORVAN2_OpenCard(0, &g_card) == 0 && korvan.KORVAN2_GetSpaceInfo(g_card, 1, &space) == 0;
   unsetenv("KORVAN_SIM");
   g_ctrl_regs = mapped ? static_cast<volatile uint16_t *>(space.VirtualBase) : nullptr;
   g_ctrl_local_addr = space.LocalBase;
@@ -63,7 +67,7 @@ bool open_card(bool mapped) {
 }
 
 void close_card() {
-  KORVAN2_CloseCard(g_card);
+  korvan.KORVAN2_CloseCard(g_card);
   g_card = 0;
   g_ctrl_regs = nullptr;
 }
@@ -76,7 +80,8 @@ void BM_PortCall(benchmark::State &state) {
     state.SkipWithError("cannot open the simulated card");
     return;
   }
-  for (auto _ : state) flash_write_data(0x40);
+  for (auto _ : state)
+    flash_write_data(0x40);
   close_card();
   state.SetLabel(mapped ? "mapped: 2 caught accesses" : "library: 1 call");
 }
@@ -90,7 +95,8 @@ void BM_SignalRoundTrip(benchmark::State &state) {
   action.sa_handler = on_signal;
   sigemptyset(&action.sa_mask);
   sigaction(SIGUSR1, &action, nullptr);
-  for (auto _ : state) raise(SIGUSR1);
+  for (auto _ : state)
+    raise(SIGUSR1);
   signal(SIGUSR1, SIG_DFL);
 }
 BENCHMARK(BM_SignalRoundTrip);

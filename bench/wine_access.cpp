@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "korvan.h"
+#include "board/korvan_library.h"
 
 namespace {
 
@@ -43,8 +43,9 @@ int main(int argc, char **argv) {
   void *page = VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS);
   korvan_card card = 0;
   space_info space{};
-  if (page == nullptr || KORVAN2_OpenCard(0, &card) != 0 || KORVAN2_GetSpaceInfo(card, 1, &space) != 0 ||
-      space.VirtualBase == nullptr) {
+  if (!bind_korvan_library()) return 1;
+  if (page == nullptr || korvan.KORVAN2_OpenCard(0, &card) != 0 ||
+      korvan.KORVAN2_GetSpaceInfo(card, 1, &space) != 0 || space.VirtualBase == nullptr) {
     std::printf("needs KORVAN_SIM with a card whose window = full\n");
     return 1;
   }
@@ -55,7 +56,7 @@ int main(int argc, char **argv) {
   RemoveVectoredExceptionHandler(handler);
   volatile uint8_t *data = static_cast<uint8_t *>(space.VirtualBase) + 0x1C;
   const double caught = ns_each(count, [data](long k) { store16(data, static_cast<uint16_t>(k)); });
-  KORVAN2_CloseCard(card);
+  korvan.KORVAN2_CloseCard(card);
   std::printf("bare access violation round trip: %.0f ns\ncaught register access: %.0f ns\nratio: %.2f\n",
               bare, caught, caught / bare);
   return 0;

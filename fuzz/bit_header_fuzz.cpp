@@ -1,22 +1,38 @@
 // Arbitrary bytes as a .bit file: the header walk and the loader, against
 // the simulator's built-in card.
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "bitstream/bitstream.h"
+#include "board/korvan_library.h"
 #include "platform/platform.h"
 
-static korvan_card card;
-static const std::string path = "/tmp/sorvel-fuzz-" + std::to_string(std::rand()) + ".bit";
+namespace {
+
+korvan_card card;
+std::string path;  // this process's own file
+
+void open_card_and_file() {
+  char name[] = "/tmp/sorvel-fuzz-XXXXXX";
+  const int fd = mkstemp(name);
+  if (fd < 0 || !bind_korvan_library() || korvan.KORVAN2_OpenCard(0, &card) != 0) std::abort();
+  close(fd);
+  path = name;
+  std::atexit([] { std::remove(path.c_str()); });
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (card == 0 && KORVAN2_OpenCard(0, &card) != 0) std::abort();
+  if (card == 0) open_card_and_file();
   FILE *out = std::fopen(path.c_str(), "wb");
-  std::fwrite(data, 1, size, out);
-  std::fclose(out);
+  if (out == nullptr || std::fwrite(data, 1, size, out) != size || std::fclose(out) != 0) std::abort();
   FILE *in = platform_open_for_reading(path.c_str());
+  if (in == nullptr) std::abort();
   uint32_t length = 0, offset = 0;
   if (parse_bit_header(in, &length, &offset) == 0 && uint64_t{offset} + length != size) std::abort();
   std::fclose(in);

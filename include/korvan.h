@@ -7,13 +7,16 @@
 #include <cstddef>
 #include <cstdint>
 
-// The calling convention of the nine calls, in this one place: cdecl, whose
-// names are exported and imported plain (KORVAN2_OpenCard). It is the only
-// convention of 64-bit code; on 32-bit Windows it is chosen here.
+// The calling convention of the nine calls as this header declares them:
+// cdecl, unless a build of the simulated library chooses another (stdcall on
+// 32-bit Windows). The utility binds the library at run time and works with
+// either, whatever the maker chose.
+#if !defined(KORVAN_CALL)
 #if defined(_WIN32)
 #define KORVAN_CALL __cdecl
 #else
 #define KORVAN_CALL
+#endif
 #endif
 
 #if defined(_WIN32)
@@ -42,11 +45,21 @@ constexpr korvan_status BIT_WRONG_DEVICE = 4101;
 constexpr uint32_t KORVAN_WIDTH_16 = 1;
 constexpr uint32_t KORVAN_WIDTH_32 = 2;
 
+// Board types of the two models.
+constexpr uint32_t KORVAN_BOARD_HALCYRA = 4;
+constexpr uint32_t KORVAN_BOARD_PERINEL = 8;
+
+// LogicRevision: the high nibble names the bridge logic's family, the low
+// nibble is the bridge revision.
+constexpr uint8_t KORVAN_LOGIC_FAMILY_MASK = 0xF0;
+constexpr uint8_t KORVAN_LOGIC_FAMILY = 0x10;
+constexpr uint8_t KORVAN_LOGIC_REVISION_MASK = 0x0F;
+
 // Card information: 40 bytes; the utility reads the board type and the
 // bridge logic revision only.
 struct card_info {
   uint8_t Reserved0[8];
-  uint32_t BoardType;  // little-endian; 4 Halcyra, 8 Perinel
+  uint32_t BoardType;  // little-endian: KORVAN_BOARD_*
   uint8_t Reserved1[25];
   uint8_t LogicRevision;  // high nibble: logic family, low nibble: revision
   uint8_t Reserved2[2];

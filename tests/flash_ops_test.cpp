@@ -4,6 +4,7 @@
 
 #include "board/card_state.h"
 #include "board/flash_ops.h"
+#include "board/korvan_library.h"
 #include "test_support.h"
 
 namespace {
@@ -13,7 +14,8 @@ TEST(FlashOperations, ReadyPollGivesUpAtItsBound) {
     test::scratch_dir dir;
     test::write_text(dir.file("card.ini"), erase ? "[card]\nstuck = erase\n" : "[card]\nstuck = program\n");
     test::set_env("KORVAN_SIM", dir.file("card.ini").c_str());
-    ASSERT_EQ(KORVAN2_OpenCard(0, &g_card), 0u);
+    ASSERT_TRUE(bind_korvan_library());
+    ASSERT_EQ(korvan.KORVAN2_OpenCard(0, &g_card), 0u);
     test::set_env("KORVAN_SIM", nullptr);
     g_ctrl_local_addr = 0;
     flash_setup();
@@ -22,7 +24,7 @@ TEST(FlashOperations, ReadyPollGivesUpAtItsBound) {
     EXPECT_EQ(erase ? flash_erase(50) : flash_program(data, 256, 50), flash_result::timed_out);
     EXPECT_EQ(test::captured_stdout(),
               "\n*** Timed out waiting for the Flash to become ready (status 0x00)\n");
-    KORVAN2_CloseCard(g_card);
+    korvan.KORVAN2_CloseCard(g_card);
     g_card = 0;
   }
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "board/korvan_library.h"
 #include "platform/platform.h"
 
 namespace {
@@ -147,7 +148,7 @@ korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffe
   // the record is not looked at: a card that cannot answer is refused here,
   // before the file is touched.
   card_info info;
-  korvan_status status = KORVAN2_GetCardInfo(card, &info);
+  korvan_status status = korvan.KORVAN2_GetCardInfo(card, &info);
   if (status != 0) return status;
 
   FILE *file = platform_open_for_reading(path);

@@ -1,6 +1,7 @@
 #include "flash_port.h"
 
 #include "card_state.h"
+#include "korvan_library.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ void mapped_store(uint32_t offset, uint16_t value) {
 }
 
 korvan_status library_write(uint32_t offset, uint16_t value) {
-  return KORVAN2_Write(g_card, KORVAN_WIDTH_16, 0, g_ctrl_local_addr + offset, &value, 2);
+  return korvan.KORVAN2_Write(g_card, KORVAN_WIDTH_16, 0, g_ctrl_local_addr + offset, &value, 2);
 }
 
 }  // namespace
@@ -49,7 +50,7 @@ uint8_t flash_read_data() {
   if (g_ctrl_regs != nullptr) {
     value = g_ctrl_regs[FLASH_DATA_REG / 2];
   } else {
-    (void)KORVAN2_Read(g_card, KORVAN_WIDTH_16, 0, g_ctrl_local_addr + FLASH_DATA_REG, &value, 2);
+    (void)korvan.KORVAN2_Read(g_card, KORVAN_WIDTH_16, 0, g_ctrl_local_addr + FLASH_DATA_REG, &value, 2);
   }
   return static_cast<uint8_t>(value & 0xFF);
 }

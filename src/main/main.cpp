@@ -5,21 +5,87 @@
 
 #include "args/args.h"
 #include "board/card_state.h"
+#include "board/korvan_library.h"
 #include "main/command_line.h"
 #include "main/programming_run.h"
 
 namespace {
 
-constexpr uint32_t HALCYRA = 4;
-constexpr uint32_t PERINEL = 8;
+constexpr uint32_t SPACE_1 = 1;
 constexpr uint32_t CTRL_BLOCK_FROM_END = 0x400000;  // Perinel: block lies this far before the end
 constexpr uint32_t BUILD_TIME_REG = 0x78;
 constexpr uint32_t BUILD_DATE_REG = 0x7C;
 constexpr uint32_t BUILD_REG_FLAGS = 2;
+constexpr uint8_t HALCYRA_MINIMUM_REVISION = 1;  // a Perinel has no minimum
+constexpr uint8_t GATE_REVISION = 1;             // the revision gate's lowest bridge revision
+constexpr uint8_t FIRST_DATED_REVISION = 2;      // a Halcyra bridge keeps its build date from here on
 
-const char *status_text(korvan_status status) { return KORVAN2_GetStatusString(status); }
+const char *status_text(korvan_status status) { return korvan.KORVAN2_GetStatusString(status); }
 
-void print_build_date(uint32_t dateWord, uint32_t timeWord) {
+// By index when the index option was given, whatever its value; by ID otherwise.
+bool open_chosen_card(const command_line &cl) {
+  const arg_option &card = cl.options[OPTION_CARD];
+  const arg_option &index = cl.options[OPTION_INDEX];
+  if (index.given) {
+    const korvan_status status = korvan.KORVAN2_OpenCardByIndex(index.value.u, &g_card);
+    if (status != 0)
+      std::printf("*** Failed to open card with index %d: %s\n", static_cast<int>(index.value.u),
+                  status_text(status));
+    return status == 0;
+  }
+  const korvan_status status = korvan.KORVAN2_OpenCard(card.value.u, &g_card);
+  if (status != 0)
+    std::printf("*** Failed to open card with ID %d: %s\n", static_cast<int>(card.value.u),
+                status_text(status));
+  return status == 0;
+}
+
+bool check_model(card_info *info) {
+  const korvan_status status = korvan.KORVAN2_GetCardInfo(g_card, info);
+  if (status != 0) {
+    std::printf("*** Failed to get card info: %s\n", status_text(status));
+    return false;
+  }
+  if (info->BoardType != KORVAN_BOARD_HALCYRA && info->BoardType != KORVAN_BOARD_PERINEL) {
+    std::printf("*** This utility must be run on one of the following models:\n\n");
+    std::printf("\to Halcyra\n");
+    std::printf("\to Perinel\n");
+    return false;
+  }
+  return true;
+}
+
+// Sets g_ctrl_regs when space 1 is wholly mapped, and g_ctrl_local_addr.
+bool locate_control_block(uint32_t boardType) {
+  space_info space;
+  const korvan_status status = korvan.KORVAN2_GetSpaceInfo(g_card, SPACE_1, &space);
+  if (status != 0) {
+    std::printf("*** Failed to get card info: %s\n", status_text(status));
+    return false;
+  }
+  const bool perinel = boardType == KORVAN_BOARD_PERINEL;
+  if (perinel && space.LocalSize < CTRL_BLOCK_FROM_END) {
+    std::printf("*** Address space 1 is too small for the control register block (local size 0x%lx)\n",
+                static_cast<unsigned long>(space.LocalSize));
+    return false;
+  }
+  const uint32_t blockOffset = perinel ? space.LocalSize - CTRL_BLOCK_FROM_END : 0;
+  if (space.VirtualBase != nullptr && space.VirtualSize >= space.LocalSize)
+    g_ctrl_regs =
+        reinterpret_cast<volatile uint16_t *>(static_cast<uint8_t *>(space.VirtualBase) + blockOffset);
+  g_ctrl_local_addr = space.LocalBase + blockOffset;
+  return true;
+}
+
+void report_build_date(bool available) {
+  if (!available) {
+    std::printf("Current bridge build date: not available (Bridge revision too low)\n");
+    return;
+  }
+  uint32_t timeWord = 0;
+  uint32_t dateWord = 0;
+  (void)korvan.KORVAN2_Read(g_card, KORVAN_WIDTH_32, BUILD_REG_FLAGS, BUILD_TIME_REG, &timeWord, 4);
+  (void)korvan.KORVAN2_Read(g_card, KORVAN_WIDTH_32, BUILD_REG_FLAGS, BUILD_DATE_REG, &dateWord, 4);
   char text[64];
   std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", static_cast<int>(dateWord & 0xFF),
                 static_cast<int>(dateWord >> 8 & 0xFF), static_cast<int>(dateWord >> 16 & 0xFFFF),
@@ -29,89 +95,43 @@ void print_build_date(uint32_t dateWord, uint32_t timeWord) {
               static_cast<unsigned long>(timeWord));
 }
 
-// Everything from the open to the programming run; true when the run succeeded.
-bool check_card_and_program(const command_line &cl, uint8_t **buffer) {
-  const arg_option &card = cl.options[OPTION_CARD];
-  const arg_option &index = cl.options[OPTION_INDEX];
-  korvan_status status = 0;
-  if (index.given) {
-    status = KORVAN2_OpenCardByIndex(index.value.u, &g_card);
-    if (status != 0) {
-      std::printf("*** Failed to open card with index %d: %s\n", static_cast<int>(index.value.u),
-                  status_text(status));
-      return false;
-    }
-  } else {
-    status = KORVAN2_OpenCard(card.value.u, &g_card);
-    if (status != 0) {
-      std::printf("*** Failed to open card with ID %d: %s\n", static_cast<int>(card.value.u),
-                  status_text(status));
-      return false;
-    }
-  }
-  const char *bitPath = cl.set.values[0].s;
-  const bool skipRevisionGate = cl.options[OPTION_FORCE].value.b != 0;
-
-  card_info info;
-  status = KORVAN2_GetCardInfo(g_card, &info);
-  if (status != 0) {
-    std::printf("*** Failed to get card info: %s\n", status_text(status));
-    return false;
-  }
-  const uint32_t boardType = info.BoardType;
-  if (boardType != HALCYRA && boardType != PERINEL) {
-    std::printf("*** This utility must be run on one of the following models:\n\n");
-    std::printf("\to Halcyra\n");
-    std::printf("\to Perinel\n");
-    return false;
-  }
-  space_info space;
-  status = KORVAN2_GetSpaceInfo(g_card, 1, &space);
-  if (status != 0) {
-    std::printf("*** Failed to get card info: %s\n", status_text(status));
-    return false;
-  }
-  if (boardType == PERINEL && space.LocalSize < CTRL_BLOCK_FROM_END) {
-    std::printf("*** Address space 1 is too small for the control register block (local size 0x%lx)\n",
-                static_cast<unsigned long>(space.LocalSize));
-    return false;
-  }
-
-  const uint32_t blockOffset = boardType == PERINEL ? space.LocalSize - CTRL_BLOCK_FROM_END : 0;
-  if (space.VirtualBase != nullptr && space.VirtualSize >= space.LocalSize)
-    g_ctrl_regs =
-        reinterpret_cast<volatile uint16_t *>(static_cast<uint8_t *>(space.VirtualBase) + blockOffset);
-  g_ctrl_local_addr = space.LocalBase + blockOffset;
-
-  const uint8_t minimumRevision = boardType == HALCYRA ? 1 : 0;
-  const uint8_t logicRevision = info.LogicRevision;
-  if ((logicRevision & 0xF0) != 0x10) {
+// The family, the revision and its report, the build date, the address and
+// the gate, in that order.
+bool check_revision(uint32_t boardType, uint8_t logicRevision, bool skipRevisionGate) {
+  const bool halcyra = boardType == KORVAN_BOARD_HALCYRA;
+  const uint8_t minimumRevision = halcyra ? HALCYRA_MINIMUM_REVISION : 0;
+  const bool knownFamily = (logicRevision & KORVAN_LOGIC_FAMILY_MASK) == KORVAN_LOGIC_FAMILY;
+  if (!knownFamily) {
     std::printf("*** LogicRevision %2.2lx not recognised\n", static_cast<unsigned long>(logicRevision));
     return false;
   }
-  const uint8_t bridgeRevision = logicRevision & 0x0F;
+  const uint8_t bridgeRevision = logicRevision & KORVAN_LOGIC_REVISION_MASK;
   std::printf("Current Bridge revision: rev%02ld\n", static_cast<long>(bridgeRevision));
   if (bridgeRevision < minimumRevision) {
     std::printf("*** Current Bridge revision too low.\n");
     std::printf("    Rev0%ld or later bitstream required\n", static_cast<long>(minimumRevision));
     return false;
   }
-  if (boardType == PERINEL || bridgeRevision >= 2) {
-    uint32_t timeWord = 0;
-    uint32_t dateWord = 0;
-    (void)KORVAN2_Read(g_card, KORVAN_WIDTH_32, BUILD_REG_FLAGS, BUILD_TIME_REG, &timeWord, 4);
-    (void)KORVAN2_Read(g_card, KORVAN_WIDTH_32, BUILD_REG_FLAGS, BUILD_DATE_REG, &dateWord, 4);
-    print_build_date(dateWord, timeWord);
-  } else {
-    std::printf("Current bridge build date: not available (Bridge revision too low)\n");
-  }
+  report_build_date(!halcyra || bridgeRevision >= FIRST_DATED_REVISION);
   std::printf("Control register local bus address: 0x%lx\n", static_cast<unsigned long>(g_ctrl_local_addr));
   // The gate tests the logic family again, though the check above has
   // already refused any other: it is the gate as the bridge's rules state it.
-  if (!skipRevisionGate && ((logicRevision & 0xF0) != 0x10 || bridgeRevision < 1)) {
+  if (!skipRevisionGate && (!knownFamily || bridgeRevision < GATE_REVISION)) {
     std::printf("*** This utility requires Halcyra Bridge revision 01 or later.\n");
     return false;
   }
+  return true;
+}
+
+// Everything from the open to the programming run; true when the run succeeded.
+bool check_card_and_program(const command_line &cl, uint8_t **buffer) {
+  if (!open_chosen_card(cl)) return false;
+  const char *bitPath = cl.set.values[0].s;
+  const bool skipRevisionGate = cl.options[OPTION_FORCE].value.b != 0;
+  card_info info;
+  if (!check_model(&info) || !locate_control_block(info.BoardType) ||
+      !check_revision(info.BoardType, info.LogicRevision, skipRevisionGate))
+    return false;
   std::fflush(stdout);
   return programming_run(bitPath, buffer);
 }
@@ -126,7 +146,7 @@ int main(int argc, char **argv) {
   declare_command_line(&cl);
 
   int result = -1;
-  if (parse_command_line("sorvel", argc, argv, &cl.set) == 0)
+  if (parse_command_line("sorvel", argc, argv, &cl.set) == 0 && bind_korvan_library())
     result = check_card_and_program(cl, &buffer) ? 0 : -1;
 
   if (buffer != nullptr) {
@@ -134,7 +154,7 @@ int main(int argc, char **argv) {
     buffer = nullptr;
   }
   if (g_card != 0) {
-    (void)KORVAN2_CloseCard(g_card);
+    (void)korvan.KORVAN2_CloseCard(g_card);
     g_card = 0;
   }
   std::fflush(stdout);

@@ -5,6 +5,7 @@
 #include "bitstream/bitstream.h"
 #include "board/card_state.h"
 #include "board/flash_ops.h"
+#include "board/korvan_library.h"
 
 uint32_t g_bitstream_length = 0;
 
@@ -24,7 +25,7 @@ void announce(const char *phase) {
 bool programming_run(const char *bitPath, uint8_t **buffer) {
   korvan_status status = load_bitstream(g_card, bitPath, buffer, &g_bitstream_length);
   if (status != 0) {
-    std::printf("*** Failed to load bitstream %s: %s\n", bitPath, KORVAN2_GetStatusString(status));
+    std::printf("*** Failed to load bitstream %s: %s\n", bitPath, korvan.KORVAN2_GetStatusString(status));
     return false;
   }
   if (g_bitstream_length > FLASH_MAX_DATA_BYTES) {
@@ -33,9 +34,9 @@ bool programming_run(const char *bitPath, uint8_t **buffer) {
                 static_cast<unsigned long>(FLASH_MAX_DATA_BYTES));
     return false;
   }
-  status = KORVAN2_SetClockRate(g_card, LCLK, LCLK_HZ, nullptr);
+  status = korvan.KORVAN2_SetClockRate(g_card, LCLK, LCLK_HZ, nullptr);
   if (status != 0) {
-    std::printf("Failed to set LCLK to %.1fMHz: %s\n", LCLK_HZ / 1e6, KORVAN2_GetStatusString(status));
+    std::printf("Failed to set LCLK to %.1fMHz: %s\n", LCLK_HZ / 1e6, korvan.KORVAN2_GetStatusString(status));
     return false;
   }
   flash_setup();

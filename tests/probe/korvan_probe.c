@@ -1,13 +1,21 @@
 /* A card-access library of the tests' own, from the maker's description of
    the records alone: it fills them byte by byte, answers the build words,
    refuses the clock and logs each call to probe.log. KORVAN_PROBE=perinel: a
-   Perinel whose 16 MiB space is mapped into memory nothing may touch. */
+   Perinel whose 16 MiB space is mapped into memory nothing may touch.
+   Built with PROBE_WITHOUT_WRITE, it lacks KORVAN2_Write; with
+   PROBE_EXPORTS_BY_DEF, korvan_probe.def spells its exports. */
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#if defined(PROBE_EXPORTS_BY_DEF) /* korvan_probe.def names the exports */
+#define API
+#elif defined(_WIN32)
 #define API __declspec(dllexport)
+#else
+#define API __attribute__((visibility("default")))
+#endif
 #define CLOCK_REFUSED 0xC10Cu
 #define WINDOW_SIZE 0x1000000u
 
@@ -75,12 +83,14 @@ API uint32_t KORVAN2_Read(uint32_t card, uint32_t width, uint32_t flags, uint32_
   return 0;
 }
 
+#if !defined(PROBE_WITHOUT_WRITE)
 API uint32_t KORVAN2_Write(uint32_t card, uint32_t width, uint32_t flags, uint32_t address,
                            const void *buffer, uint32_t count) {
   (void)buffer;
   note("write %x %u %u %x %u", card, width, flags, address, count);
   return 0xBAD;
 }
+#endif
 
 API const char *KORVAN2_GetStatusString(uint32_t status) {
   return status == CLOCK_REFUSED ? "the probe refuses the clock" : "a status the probe never gives";

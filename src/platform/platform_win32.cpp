@@ -1,0 +1,56 @@
+#include <windows.h>
+
+#include <vector>
+
+#include "platform.h"
+
+void platform_sleep_ms(uint32_t ms) { Sleep(ms); }
+
+// Unbuffered: the reader asks for exactly what it needs, so the header is
+// one read of at most 1024 bytes and the data one read into its buffer.
+FILE *platform_open_for_reading(const char *path) {
+  FILE *file = std::fopen(path, "rb");
+  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
+
+int platform_seek(FILE *file, int64_t offset, int origin) {
+  return _fseeki64(file, offset, origin) == 0 ? 0 : -1;
+}
+
+int64_t platform_tell(FILE *file) { return _ftelli64(file); }
+
+namespace {
+
+// The system's text for an error code, without its line end.
+std::string system_message(DWORD code) {
+  char text[512];
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                           sizeof text, nullptr);
+  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r'))
+    --n;
+  return n > 0 ? std::string(text, n) : "error " + std::to_string(code);
+}
+
+}  // namespace
+
+// With the program's folder as the DLL folder, Windows looks in the
+// program's folder, that folder, the system folders and the PATH, and never
+// in the current folder, where a stranger's korvan.dll may lie.
+void *platform_load_library(std::string *reason) {
+  SetErrorMode(SEM_FAILCRITICALERRORS);  // no dialog for a missing DLL
+  std::vector<wchar_t> path(32768);
+  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  if (n > 0 && n < path.size()) {
+    std::wstring folder(path.data(), n);
+    folder.erase(folder.find_last_of(L"\\/") + 1);
+    SetDllDirectoryW(folder.c_str());
+  }
+  HMODULE library = LoadLibraryW(L"korvan.dll");
+  if (library == nullptr) *reason = system_message(GetLastError());
+  return reinterpret_cast<void *>(library);
+}
+
+void *platform_library_entry(void *library, const char *name) {
+  return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
