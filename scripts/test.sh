@@ -19,10 +19,20 @@ CC=clang CXX=clang++ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebI
 cmake --build build/sanitize -j2
 (cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 ctest -j2 --output-on-failure)
 
-echo "== Windows (32-bit), under Wine"
+echo "== Windows (32-bit)"
+windows=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON)
+if ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
+  # Some kernels are built without 32-bit emulation: Wine cannot start there.
+  echo "This machine cannot run 32-bit x86 programs, so not Wine either: the Windows programs are"
+  echo "built and their files checked (format, imports, exports, version, the ZIP's checksum), not run."
+  cmake -S . -B build/windows-files "${windows[@]}" -DSORVEL_WINE=OFF >/dev/null
+  cmake --build build/windows-files -j2
+  (cd build/windows-files && ctest --output-on-failure && cpack >/dev/null &&
+    sha256sum -c sorvel-1.0-windows-x86.zip.sha256)
+  exit 0
+fi
 source scripts/wine-env.sh
-cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON >/dev/null
+cmake -S . -B build/windows "${windows[@]}" >/dev/null
 cmake --build build/windows -j2
 # Each test is a Wine process of its own. Only a start of Wine that fails
 # before the program runs (seen once in some thousand: a failing status and
@@ -30,5 +40,5 @@ cmake --build build/windows -j2
 # fails is not tried again.
 export SORVEL_WINE_RETRIES=$PWD/build/windows/wine-retries.log
 rm -f "$SORVEL_WINE_RETRIES"
-(cd build/windows && ctest -j2 --output-on-failure)
+(cd build/windows && ctest -j2 --output-on-failure && cpack >/dev/null && sha256sum -c sorvel-1.0-windows-x86.zip.sha256)
 echo "Wine failed to start a program $(cat "$SORVEL_WINE_RETRIES" 2>/dev/null | wc -l) times (retried)"

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -67,3 +68,34 @@ TEST(Binding, CurrentFolderIsNotSearched) {
 }
 
 }  // namespace
+
+#if defined(_WIN32)
+// One sorvel.exe, the simulated korvan.dll in each of its three export
+// styles (cdecl, stdcall with plain and with decorated names): the sample's
+// whole run alike in output, status and Flash image.
+TEST(Binding, EveryExportStyleRunsTheSampleAlike) {
+  std::vector<std::string> programs = {SORVEL_EXE};
+  for (const char *style : {"cdecl", "stdcall", "stdcall-decorated"})
+    if (fs::exists(test::host_path(LIBRARY_DIR "/exports-" + std::string(style))))
+      programs.push_back(LIBRARY_DIR "/exports-" + std::string(style) + "/sorvel.exe");
+  ASSERT_EQ(programs.size(), 3u);
+  std::string firstOut;
+  std::vector<uint8_t> firstImage;
+  for (const std::string &program : programs) {
+    test::scratch_dir dir;
+    fs::copy_file(test::host_path(SAMPLE_BIT), dir.file("sample.bit"));
+    test::write_text(dir.file("card.ini"), "[card]\nflash_image = flash.bin\n");
+    const test::run_result r =
+        test::run_program(program, dir.path(), {"sample.bit"}, "KORVAN_SIM", "card.ini");
+    EXPECT_EQ(r.status, 0) << program;
+    if (firstOut.empty()) {
+      firstOut = r.out;
+      firstImage = test::read_file(dir.file("flash.bin"));
+      EXPECT_NE(firstOut.find("Verifying Flash...\n"), std::string::npos) << firstOut;
+    } else {
+      EXPECT_EQ(r.out, firstOut) << program;
+      EXPECT_TRUE(test::read_file(dir.file("flash.bin")) == firstImage) << program;
+    }
+  }
+}
+#endif

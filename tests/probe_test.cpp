@@ -1,6 +1,7 @@
 // sorvel.exe against a card-access library of the tests' own, which lays out
 // its records from the maker's description and shares no header with the
-// project: the values it wrote at their byte offsets must come out whole.
+// project and exports its cdecl calls as _KORVAN2_X@N: the values it wrote
+// at their byte offsets must come out whole.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,7 +16,7 @@ TEST(ProbeLibrary, RecordsAreReadAtTheirOffsetsAndTheRunStopsAtTheClock) {
     test::scratch_dir dir;
     test::write_file(dir.file("x.bit"), test::bridge_bit(test::pattern(64)));
     const test::run_result r =
-        test::run_program(PROBE_SORVEL_EXE, dir.path(), {"x.bit"}, "KORVAN_PROBE", board);
+        test::run_program(LIBRARY_DIR "/probe/sorvel.exe", dir.path(), {"x.bit"}, "KORVAN_PROBE", board);
     const bool perinel = board[0] == 'p';
     EXPECT_EQ(r.status, test::FAILED_STATUS);
     EXPECT_EQ(r.out, std::string("Current Bridge revision: rev02\n"
