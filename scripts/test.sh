@@ -5,7 +5,7 @@
 # the 32-bit Windows build (MinGW-w64 i686) under 32-bit Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest valgrind \
+bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest valgrind g++-multilib qemu-user-static \
   gtkwave clang libclang-rt-14-dev g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
 
 echo "== Linux"
