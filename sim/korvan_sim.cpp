@@ -19,6 +19,7 @@ constexpr uint32_t LCLK = 0;
 constexpr double MAX_CLOCK_HZ = 200e6;
 constexpr uint32_t BUILD_TIME_REG = 0x78;
 constexpr uint32_t BUILD_DATE_REG = 0x7C;
+constexpr uint32_t BUILD_REG_FLAGS = 2;
 
 std::vector<std::unique_ptr<sim_card>> open_cards;
 std::map<size_t, uint64_t> open_calls;  // per card of the file, for the whole process
@@ -155,11 +156,11 @@ uint32_t library_register(const sim_card &card, uint32_t width, uint32_t flags, 
                           uint32_t count) {
   if (width != KORVAN_WIDTH_16 || flags != 0 || count != 2 || !card.hasBlock) return 0;
   const uint32_t reg = address - card.blockAddress;
-  return reg == REG_FLASH_CTRL || reg == REG_FLASH_DATA ? reg : 0;
+  return reg == FLASH_CTRL_REG || reg == FLASH_DATA_REG ? reg : 0;
 }
 
 bool is_build_read(uint32_t width, uint32_t flags, uint32_t address, uint32_t count) {
-  return width == KORVAN_WIDTH_32 && flags == 2 && count == 4 &&
+  return width == KORVAN_WIDTH_32 && flags == BUILD_REG_FLAGS && count == 4 &&
          (address == BUILD_TIME_REG || address == BUILD_DATE_REG);
 }
 
@@ -306,8 +307,7 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_CloseCard(korvan_card handle) {
   korvan_status status = SIM_OK;
   const flash_model &flash = card->bridge.flash;
   if (!card->config.stats.empty() &&
-      !write_stats(card->rec, card->config.stats, flash.bytesProgrammed, flash.blocksErased) &&
-      status == SIM_OK)
+      !write_stats(card->rec, card->config.stats, flash.bytesProgrammed, flash.blocksErased))
     status = file_failure("stats file " + card->config.stats + " cannot be written");
   trace_line(&card->rec, "call close -> %x", static_cast<unsigned>(status));
   release(card);

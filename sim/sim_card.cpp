@@ -8,14 +8,12 @@ namespace ksim {
 
 namespace {
 
-constexpr uint32_t PERINEL = 8;
 constexpr uint32_t BLOCK_FROM_END = 0x400000;
-constexpr uint32_t ONE_PAGE = 0x1000;
 
 bool register_at(const sim_card &card, uint32_t offset, uint32_t *reg) {
   if (!card.hasBlock || offset < card.blockOffset) return false;
   const uint32_t inBlock = offset - card.blockOffset;
-  if (inBlock != REG_FLASH_DATA && inBlock != REG_FLASH_CTRL) return false;
+  if (inBlock != FLASH_DATA_REG && inBlock != FLASH_CTRL_REG) return false;
   *reg = inBlock;
   return true;
 }
@@ -42,18 +40,12 @@ void store(void *context, uint32_t offset, uint16_t value) {
   record_access_wave(card, true);
 }
 
-flash_operation operation_of(operation_kind kind) {
-  return kind == operation_kind::erase     ? flash_operation::erase
-         : kind == operation_kind::program ? flash_operation::program
-                                           : flash_operation::none;
-}
-
 // The crash rule: the power is cut as its operation begins, the trace kept
 // up to there.
 void count_operation(void *context, flash_operation operation) {
   auto *card = static_cast<sim_card *>(context);
   const crash_rule &crash = card->config.crash;
-  if (operation != operation_of(crash.operation) || ++card->operationsBegun != crash.nth) return;
+  if (operation != crash.operation || ++card->operationsBegun != crash.nth) return;
   if (card->rec.trace != nullptr) std::fflush(card->rec.trace);
   waveform_flush(&card->wave);
   power_cut();
@@ -61,21 +53,8 @@ void count_operation(void *context, flash_operation operation) {
 
 }  // namespace
 
-flash_params flash_params_of(const card_config &config) {
-  flash_params params;
-  params.blocks = config.flashBlocks;
-  params.blockSize = config.flashBlockSize;
-  params.vendor = static_cast<uint8_t>(config.flashVendor);
-  params.device = static_cast<uint8_t>(config.flashDevice);
-  params.lock = static_cast<uint8_t>(config.flashLock);
-  params.busyReads = config.busyReads;
-  params.stuck = operation_of(config.stuck);
-  params.weak = config.weak;
-  return params;
-}
-
 bool open_flash(sim_card *card, std::string *error) {
-  const flash_params params = flash_params_of(card->config);
+  const flash_params &params = card->config.flash;
   uint8_t *cells = nullptr;
   if (card->config.flashImage.empty()) {
     card->flashMemory.assign(flash_bytes(params), 0x00);
@@ -86,7 +65,7 @@ bool open_flash(sim_card *card, std::string *error) {
     return false;
   }
   flash_init(&card->bridge.flash, params, cells);
-  if (card->config.crash.operation != operation_kind::none)
+  if (card->config.crash.operation != flash_operation::none)
     card->bridge.flash.observer = flash_observer{card, count_operation};
   return true;
 }
@@ -122,21 +101,22 @@ void close_flash(sim_card *card) {
 
 void locate_block(sim_card *card) {
   const card_config &config = card->config;
-  card->hasBlock = config.boardType != PERINEL || config.localSize >= BLOCK_FROM_END;
-  card->blockOffset = config.boardType == PERINEL && card->hasBlock ? config.localSize - BLOCK_FROM_END : 0;
+  card->hasBlock = config.boardType != KORVAN_BOARD_PERINEL || config.localSize >= BLOCK_FROM_END;
+  card->blockOffset =
+      config.boardType == KORVAN_BOARD_PERINEL && card->hasBlock ? config.localSize - BLOCK_FROM_END : 0;
   card->blockAddress = config.localBase + card->blockOffset;
 }
 
 bool open_window(sim_card *card) {
   const card_config &config = card->config;
   if (config.window == window_kind::none) return true;
-  card->virtualSize = config.window == window_kind::full ? config.localSize : config.localSize - ONE_PAGE;
+  card->virtualSize = config.window == window_kind::full ? config.localSize : config.localSize - WINDOW_PAGE;
   // The whole register pair must lie in the window for its page to be watched.
   const bool watched =
-      card->hasBlock && uint64_t{card->blockOffset} + REG_FLASH_CTRL + 2 <= card->virtualSize;
+      card->hasBlock && uint64_t{card->blockOffset} + FLASH_CTRL_REG + 2 <= card->virtualSize;
   const window_client client{card, is_register, load, store};
   card->window =
-      window_open(card->virtualSize, watched ? card->blockOffset + REG_FLASH_DATA : UINT32_MAX, client);
+      window_open(card->virtualSize, watched ? card->blockOffset + FLASH_DATA_REG : UINT32_MAX, client);
   return card->window != nullptr;
 }
 

@@ -33,8 +33,6 @@ struct sim_card {
   uint32_t blockAddress = 0;  // on the local bus
 };
 
-// The Flash model's parameters from the card's description.
-flash_params flash_params_of(const card_config &config);
 // The Flash's cells, in memory or in the mapped image file, and the model
 // over them; false with a message naming the file when it cannot be had.
 bool open_flash(sim_card *card, std::string *error);

@@ -27,7 +27,7 @@ struct bench {
   }
   void ctrl(unsigned code) {
     for (unsigned value : {code | 0x10, code & ~0x10u, code | 0x10})
-      bridge_write(&bridge, &rec, REG_FLASH_CTRL, static_cast<uint16_t>(value));
+      bridge_write(&bridge, &rec, FLASH_CTRL_REG, static_cast<uint16_t>(value));
   }
   // Steps, numbers in hexadecimal: "Wa:b" and "Ra:b" write a byte to the
   // Flash and read one back from it directly; through the bridge, "cX" is a
@@ -42,12 +42,12 @@ struct bench {
       case 'W': flash_write(&bridge.flash, a, static_cast<uint8_t>(b)); break;
       case 'R': EXPECT_EQ(flash_read(&bridge.flash, a), b) << step; break;
       case 'c': ctrl(a); break;
-      case 'd': bridge_write(&bridge, &rec, REG_FLASH_DATA, static_cast<uint16_t>(a)); break;
+      case 'd': bridge_write(&bridge, &rec, FLASH_DATA_REG, static_cast<uint16_t>(a)); break;
       case 'r':
         ctrl(0x95);
-        EXPECT_EQ(bridge_read(bridge, REG_FLASH_DATA), a) << step;
+        EXPECT_EQ(bridge_read(bridge, FLASH_DATA_REG), a) << step;
         break;
-      default: EXPECT_EQ(bridge_read(bridge, step[0] == 'p' ? REG_FLASH_DATA : REG_FLASH_CTRL), a) << step;
+      default: EXPECT_EQ(bridge_read(bridge, step[0] == 'p' ? FLASH_DATA_REG : FLASH_CTRL_REG), a) << step;
       }
     }
   }

@@ -12,7 +12,8 @@ namespace ksim {
 namespace {
 
 constexpr uint64_t MAX_FLASH_BYTES = 256ull << 20;
-constexpr uint32_t MIN_MAPPED_SIZE = 0x2000;
+constexpr uint32_t MIN_MAPPED_SIZE = 2 * WINDOW_PAGE;
+constexpr int NOT_A_DIGIT = 99;  // above the digits of any base
 
 std::string trim(const std::string &text) {
   const char *blanks = " \t\r\n\v\f";
@@ -54,7 +55,7 @@ bool parse_number(const std::string &text, uint32_t *out) {
     int digit = c >= '0' && c <= '9'   ? c - '0'
                 : c >= 'a' && c <= 'f' ? c - 'a' + 10
                 : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                       : 99;
+                                       : NOT_A_DIGIT;
     if (digit >= base) return false;
     value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
     if (value > 0xFFFFFFFFull) return false;
@@ -104,12 +105,20 @@ bool parse_fail_rule(const std::string &item, fail_rule *rule) {
                       &rule->call);
 }
 
-bool parse_operation(const std::string &text, operation_kind *out) {
+bool parse_operation(const std::string &text, flash_operation *out) {
   return parse_choice(text,
-                      {{"none", operation_kind::none},
-                       {"erase", operation_kind::erase},
-                       {"program", operation_kind::program}},
+                      {{"none", flash_operation::none},
+                       {"erase", flash_operation::erase},
+                       {"program", flash_operation::program}},
                       out);
+}
+
+// A number no larger than max, which fits in a byte.
+bool parse_byte(const std::string &text, uint8_t max, uint8_t *out) {
+  uint32_t value = 0;
+  if (!parse_number(text, &value) || value > max) return false;
+  *out = static_cast<uint8_t>(value);
+  return true;
 }
 
 struct key_parser {
@@ -148,38 +157,33 @@ const key_parser key_parsers[] = {
            &c->window);
      }},
     {"flash_vendor",
-     [](const std::string &v, card_config *c) {
-       return parse_number(v, &c->flashVendor) && c->flashVendor <= 0xFF;
-     }},
+     [](const std::string &v, card_config *c) { return parse_byte(v, 0xFF, &c->flash.vendor); }},
     {"flash_device",
-     [](const std::string &v, card_config *c) {
-       return parse_number(v, &c->flashDevice) && c->flashDevice <= 0xFF;
-     }},
-    {"flash_lock", [](const std::string &v,
-                      card_config *c) { return parse_number(v, &c->flashLock) && c->flashLock <= 1; }},
-    NUMBER_KEY("flash_blocks", flashBlocks),
-    NUMBER_KEY("flash_block_size", flashBlockSize),
+     [](const std::string &v, card_config *c) { return parse_byte(v, 0xFF, &c->flash.device); }},
+    {"flash_lock", [](const std::string &v, card_config *c) { return parse_byte(v, 1, &c->flash.lock); }},
+    NUMBER_KEY("flash_blocks", flash.blocks),
+    NUMBER_KEY("flash_block_size", flash.blockSize),
     TEXT_KEY("flash_image", flashImage),
-    NUMBER_KEY("busy_reads", busyReads),
-    {"stuck", [](const std::string &v, card_config *c) { return parse_operation(v, &c->stuck); }},
+    NUMBER_KEY("busy_reads", flash.busyReads),
+    {"stuck", [](const std::string &v, card_config *c) { return parse_operation(v, &c->flash.stuck); }},
     {"crash",
      [](const std::string &v, card_config *c) {
        c->crash = crash_rule();
        if (v == "none") return true;
        const size_t colon = v.find(':');
        return colon != std::string::npos && parse_operation(trim(v.substr(0, colon)), &c->crash.operation) &&
-              c->crash.operation != operation_kind::none &&
+              c->crash.operation != flash_operation::none &&
               parse_number(trim(v.substr(colon + 1)), &c->crash.nth) && c->crash.nth != 0;
      }},
     {"weak",
      [](const std::string &v, card_config *c) {
-       c->weak.clear();
+       c->flash.weak.clear();
        for (const std::string &item : split_list(v)) {
          uint32_t address = 0;
          if (!parse_number(item, &address)) return false;
-         c->weak.push_back(address);
+         c->flash.weak.push_back(address);
        }
-       std::sort(c->weak.begin(), c->weak.end());
+       std::sort(c->flash.weak.begin(), c->flash.weak.end());
        return true;
      }},
     {"fail",
@@ -200,11 +204,12 @@ const key_parser key_parsers[] = {
 
 // What the model cannot represent, named by the key at fault.
 const char *check_card(const card_config &card) {
-  if (card.flashBlocks == 0 ||
-      static_cast<uint64_t>(card.flashBlocks) * card.flashBlockSize > MAX_FLASH_BYTES)
+  if (card.flash.blocks == 0 ||
+      static_cast<uint64_t>(card.flash.blocks) * card.flash.blockSize > MAX_FLASH_BYTES)
     return "flash_blocks";
-  if (card.flashBlockSize == 0) return "flash_block_size";
-  if (card.window != window_kind::none && (card.localSize < MIN_MAPPED_SIZE || card.localSize % 0x1000 != 0))
+  if (card.flash.blockSize == 0) return "flash_block_size";
+  if (card.window != window_kind::none &&
+      (card.localSize < MIN_MAPPED_SIZE || card.localSize % WINDOW_PAGE != 0))
     return "local_size";
   return nullptr;
 }

@@ -6,20 +6,22 @@
 #include <string>
 #include <vector>
 
+#include "korvan.h"
+#include "models/flash_params.h"
+#include "models/waveform_params.h"
+
 namespace ksim {
 
 // The card file's words for the window of space 1: none (the library
 // path), full (the mapped path), or one page shorter than the space.
 enum class window_kind { none, full, one_page_short };
-// The Flash operations a card file names: where the Flash sticks, where the
-// power is cut.
-enum class operation_kind { none, erase, program };
+constexpr uint32_t WINDOW_PAGE = 0x1000;  // a mapped space is a whole number of them
 // The calls that a card file can make fail.
 enum class failing_call { open, card_info, space_info, clock, read, write };
 
 // The process ends as the nth operation of the kind begins (counted from 1).
 struct crash_rule {
-  operation_kind operation = operation_kind::none;
+  flash_operation operation = flash_operation::none;
   uint32_t nth = 0;
 };
 
@@ -31,27 +33,20 @@ struct fail_rule {
 // One card as the file describes it; the defaults are the built-in card.
 struct card_config {
   uint32_t id = 0;
-  uint32_t boardType = 4;
+  uint32_t boardType = KORVAN_BOARD_HALCYRA;
   uint32_t logicRevision = 0x12;
   uint32_t buildTime = 0x09050700;
   uint32_t buildDate = 0x07E3061C;
   uint32_t localBase = 0;
   uint32_t localSize = 0x400000;
   window_kind window = window_kind::none;
-  uint32_t flashVendor = 0x89;
-  uint32_t flashDevice = 0x17;
-  uint32_t flashLock = 0;
-  uint32_t flashBlocks = 64;
-  uint32_t flashBlockSize = 0x20000;
+  flash_params flash;
   std::string flashImage;
-  uint32_t busyReads = 1;
-  operation_kind stuck = operation_kind::none;
-  std::vector<uint32_t> weak;  // sorted
   std::vector<fail_rule> fail;
   crash_rule crash;
   std::string trace;
   std::string waveform;
-  uint32_t waveformLimit = 1000000;  // register accesses; 0: no limit
+  uint32_t waveformLimit = waveform_params().limit;  // register accesses; 0: no limit
   std::string stats;
 };
 

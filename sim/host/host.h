@@ -21,6 +21,10 @@ struct mapped_file {
 bool map_file(const std::string &path, size_t size, mapped_file *file, std::string *error);
 void unmap_file(mapped_file *file);
 
+// The exit status of a power cut on every system: that of a process killed
+// outright (128 + SIGKILL).
+constexpr int POWER_CUT_STATUS = 137;
+
 // Ends the process at once with a failing status, as a power cut would: no
 // handler runs, no buffer is flushed.
 [[noreturn]] void power_cut();

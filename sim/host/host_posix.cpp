@@ -43,7 +43,7 @@ void unmap_file(mapped_file *file) {
 
 void power_cut() {
   kill(getpid(), SIGKILL);
-  _exit(137);  // not reached
+  _exit(POWER_CUT_STATUS);  // not reached
 }
 
 }  // namespace ksim

@@ -6,8 +6,6 @@ namespace ksim {
 
 namespace {
 
-constexpr UINT POWER_CUT_STATUS = 137;
-
 bool extend_to(HANDLE file, size_t size) {
   LARGE_INTEGER end;
   end.QuadPart = static_cast<LONGLONG>(size);
@@ -52,8 +50,8 @@ void unmap_file(mapped_file *file) {
 }
 
 void power_cut() {
-  TerminateProcess(GetCurrentProcess(), POWER_CUT_STATUS);
-  ExitProcess(POWER_CUT_STATUS);  // not reached
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(POWER_CUT_STATUS));
+  ExitProcess(static_cast<UINT>(POWER_CUT_STATUS));  // not reached
 }
 
 }  // namespace ksim

@@ -10,9 +10,9 @@
 namespace ksim {
 
 // Byte offsets of the two registers in the control register block.
-constexpr uint32_t REG_FLASH_DATA = 0x1C;
-constexpr uint32_t REG_FLASH_CTRL = 0x1E;
-constexpr uint16_t CTRL_STROBE = 0x10;  // active low
+constexpr uint32_t FLASH_DATA_REG = 0x1C;
+constexpr uint32_t FLASH_CTRL_REG = 0x1E;
+constexpr uint16_t STROBE = 0x10;  // active low
 
 // How far the reset, out-of-reset, enable sequence has come since open.
 enum class interface_stage { disabled, reset, out_of_reset, enabled };
@@ -30,14 +30,14 @@ struct bridge_model {
 // The function of a control value written at the strobe's falling edge.
 void bridge_pulse(bridge_model *bridge, recorder *rec, uint16_t value);
 
-// reg is REG_FLASH_DATA or REG_FLASH_CTRL. A write to the control register
+// reg is FLASH_DATA_REG or FLASH_CTRL_REG. A write to the control register
 // with the strobe clear after one with it set is a pulse.
 inline void bridge_write(bridge_model *bridge, recorder *rec, uint32_t reg, uint16_t value) {
-  if (reg == REG_FLASH_DATA) {
+  if (reg == FLASH_DATA_REG) {
     bridge->dataWritten = value;
     return;
   }
-  const bool falling = (bridge->ctrl & CTRL_STROBE) != 0 && (value & CTRL_STROBE) == 0;
+  const bool falling = (bridge->ctrl & STROBE) != 0 && (value & STROBE) == 0;
   bridge->ctrl = value;
   if (falling) bridge_pulse(bridge, rec, value);
 }

@@ -53,8 +53,7 @@ void text(std::string *out, const char *value, char id) {
 void changes(std::string *out, const signal_values &before, const signal_values &now, bool all) {
   if (all || now.ctrl != before.ctrl) vector(out, now.ctrl, CTRL);
   if (all || now.data != before.data) vector(out, now.data, DATA);
-  if (all || ((now.ctrl ^ before.ctrl) & CTRL_STROBE) != 0)
-    scalar(out, (now.ctrl & CTRL_STROBE) != 0, STROBE_N);
+  if (all || ((now.ctrl ^ before.ctrl) & STROBE) != 0) scalar(out, (now.ctrl & STROBE) != 0, STROBE_N);
   if (all || now.function != before.function) vector(out, now.function, FUNCTION);
   if (all || now.enabled != before.enabled) scalar(out, now.enabled, ENABLED);
   if (all || now.presented != before.presented) vector(out, now.presented, PRESENTED);

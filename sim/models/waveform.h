@@ -9,13 +9,9 @@
 #include <string>
 
 #include "bridge_model.h"
+#include "waveform_params.h"
 
 namespace ksim {
-
-struct waveform_params {
-  std::string module;      // the scope of the card's signals
-  uint64_t limit = 1000000;  // register accesses recorded; 0: no limit
-};
 
 // The signals at one moment.
 struct signal_values {

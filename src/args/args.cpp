@@ -30,11 +30,13 @@ void replace_text(char **slot, const char *text, bool is_path) {
   if (is_path && *slot != nullptr) normalise_path(*slot);
 }
 
+constexpr int NOT_A_DIGIT = 99;  // above the digits of any base
+
 int digit_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 99;
+  return NOT_A_DIGIT;
 }
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }

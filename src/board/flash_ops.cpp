@@ -27,6 +27,8 @@ constexpr uint16_t CMD_ERASE_CONFIRM = 0xD0;
 constexpr uint16_t CMD_PROGRAM = 0x40;
 constexpr uint16_t CMD_READ_ARRAY = 0xFF;
 
+constexpr uint8_t ERASED_BYTE = 0xFF;  // an erased cell; also the lead-in
+
 constexpr uint8_t STATUS_READY = 0x80;
 constexpr uint32_t PAUSE_MS = 10;
 
@@ -169,7 +171,8 @@ flash_result flash_program(const uint8_t *bytes, uint32_t n, uint32_t readyTimeo
   ctrl(IDLE);
   uint8_t status = 0;
   for (uint32_t k = 0; k < FLASH_LEAD_IN_BYTES; ++k)
-    if (flash_program_byte(0xFF, readyTimeoutMs, &status) != flash_result::ok) return report_timeout(status);
+    if (flash_program_byte(ERASED_BYTE, readyTimeoutMs, &status) != flash_result::ok)
+      return report_timeout(status);
   for (uint32_t k = 0; k < n; ++k) {
     if (flash_program_byte(bytes[k], readyTimeoutMs, &status) != flash_result::ok)
       return report_timeout(status);
@@ -198,8 +201,8 @@ uint32_t flash_verify(const uint8_t *bytes, uint32_t n) {
   ctrl(IDLE);
   for (uint32_t k = 0; k < FLASH_LEAD_IN_BYTES; ++k) {
     uint8_t b = flash_read_byte();
-    if (b != 0xFF) {
-      report_mismatch(0xFF, b, k);
+    if (b != ERASED_BYTE) {
+      report_mismatch(ERASED_BYTE, b, k);
       ++differing;
     }
   }

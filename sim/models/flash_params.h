@@ -1,0 +1,24 @@
+// What a simulated Flash is: its geometry, identity and faults, with the
+// model's own defaults. A plain record: the card file fills one.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace ksim {
+
+enum class flash_operation { none, erase, program };
+
+// What the Flash is: its geometry, identity and the faults it has.
+struct flash_params {
+  uint32_t blocks = 64;
+  uint32_t blockSize = 0x20000;
+  uint8_t vendor = 0x89;
+  uint8_t device = 0x17;
+  uint8_t lock = 0;  // 1: every erase and program fails
+  uint32_t busyReads = 1;
+  flash_operation stuck = flash_operation::none;  // never ready after this one
+  std::vector<uint32_t> weak;                     // sorted byte addresses that do not program
+};
+
+}  // namespace ksim
