@@ -23,7 +23,8 @@ void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 inline void write_text(const std::string &path, const std::string &text) {
   write_file(path, {text.begin(), text.end()});
 }
-std::vector<uint8_t> read_file(const std::string &path);
+constexpr size_t READ_LIMIT = 32u << 20;                  // more than any run of the suite writes
+std::vector<uint8_t> read_file(const std::string &path);  // at most READ_LIMIT bytes
 inline std::string read_text(const std::string &path) {
   const std::vector<uint8_t> bytes = read_file(path);
   return {bytes.begin(), bytes.end()};
