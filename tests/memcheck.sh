@@ -9,12 +9,19 @@ cd "$work"
 "$2" run.bit 4096
 head -c 20 run.bit > bad.bit
 printf '[card]\nflash_image = flash.bin\n' > card.ini
-for bit in run.bit bad.bit; do
+fail() { echo "memcheck, $1: $2"; cat memcheck.txt; exit 1; }
+# The utility's own status: 0, and -1 (255) for the malformed file; memcheck's
+# error status (99) is neither.
+for run in "run.bit 0 ^Verifying Flash...$" "bad.bit 255 ^\*\*\* Failed to load"; do
+  read -r bit expected line <<<"$run"
+  status=0
   KORVAN_SIM=card.ini valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect,possible \
-    --track-fds=yes "$1" $bit > out.txt 2> memcheck.txt || [ $bit = bad.bit ] || { cat memcheck.txt; exit 1; }
-  grep -q "ERROR SUMMARY: 0 errors" memcheck.txt && grep -q "^Verifying Flash...$\|Failed to load" out.txt
+    --track-fds=yes "$1" "$bit" > out.txt 2> memcheck.txt || status=$?
+  [ "$status" -eq "$expected" ] || fail "$bit" "exit status $status, not $expected"
+  grep -q "ERROR SUMMARY: 0 errors" memcheck.txt || fail "$bit" "errors"
+  grep -q "$line" out.txt || fail "$bit" "the run did not get as far as '$line'"
   # Every descriptor open at exit besides the standard three came from the parent.
   [ "$(grep -c "Open file descriptor" memcheck.txt)" -eq "$(grep -c "<inherited from parent>" memcheck.txt)" ] ||
-    { cat memcheck.txt; exit 1; }
+    fail "$bit" "a file left open"
 done
 echo "memcheck: no errors, no leaks, no file left open"
