@@ -33,15 +33,16 @@ for k in $(seq "$runs"); do
     grep -q "^Verifying Flash" "$tree.out" || { echo "$tree run $k failed"; exit 1; }
   done
 done
-summary() {  # median, fastest, slowest, spread of the seconds in a file
-  awk '{ print $1 + $2 }' "$1" | sort -n | awk '{ t[NR] = $1 } END {
-    m = t[int((NR + 1) / 2)]; printf "%.3f | %.3f | %.3f | %.0f %%", m, t[1], t[NR], 100 * (t[NR] - t[1]) / m }'
+seconds() { awk '{ print $1 + $2 }' "$1" | sort -n; }  # each run's, in order
+median() { seconds "$1" | awk '{ t[NR] = $1 } END { print t[int((NR + 1) / 2)] }'; }
+summary() {  # median, fastest, slowest, spread
+  seconds "$1" | awk -v m="$(median "$1")" '{ t[NR] = $1 } END {
+    printf "%.3f | %.3f | %.3f | %.0f %%", m, t[1], t[NR], 100 * (t[NR] - t[1]) / m }'
 }
 label=$([ "$system" = linux ] && echo "CPU s" || echo "wall s under Wine")
 echo "| build ($system) | $label, median of $runs | fastest | slowest | spread |"
 echo "|---|---|---|---|---|"
 echo "| before ($(git -C "$root" rev-parse --short "$before")) | $(summary before.times) |"
 echo "| after (working tree) | $(summary after.times) |"
-awk 'FNR == 1 { f++ } { s[f, FNR] = $1 + $2; n[f] = FNR } END {
-  for (f = 1; f <= 2; f++) { for (k = 1; k <= n[f]; k++) v[k] = s[f, k]; asort(v); m[f] = v[int((n[f] + 1) / 2)] }
-  printf "\nafter / before, medians: %.3f\n", m[2] / m[1] }' before.times after.times
+echo
+awk -v a="$(median after.times)" -v b="$(median before.times)" 'BEGIN { printf "after / before, medians: %.3f\n", a / b }'

@@ -68,17 +68,21 @@ TEST(Decoder, LoadsReachTheRegisterAsTheInstructionSays) {
 // value of its own: every access to them reaches the client once, in order,
 // whether carried out by decoding or let through by a single step.
 TEST(MappedWindow, EveryRegisterAccessReachesTheClientInOrder) {
-  static std::vector<std::string> events;
-  static uint16_t next = 0x1230;
-  const window_client client{nullptr,
-                             [](void *, uint32_t offset) { return offset == 0x1C || offset == 0x1E; },
-                             [](void *, uint32_t offset) {
-                               events.push_back("R " + std::to_string(offset) + " " + std::to_string(next));
-                               return next++;
-                             },
-                             [](void *, uint32_t offset, uint16_t value) {
-                               events.push_back("W " + std::to_string(offset) + " " + std::to_string(value));
-                             }};
+  struct seen {
+    std::vector<std::string> events;
+    uint16_t next = 0x1230;
+  } log;
+  const window_client client{
+      &log, [](void *, uint32_t offset) { return offset == 0x1C || offset == 0x1E; },
+      [](void *context, uint32_t offset) {
+        seen *s = static_cast<seen *>(context);
+        s->events.push_back("R " + std::to_string(offset) + " " + std::to_string(s->next));
+        return s->next++;
+      },
+      [](void *context, uint32_t offset, uint16_t value) {
+        static_cast<seen *>(context)->events.push_back("W " + std::to_string(offset) + " " +
+                                                       std::to_string(value));
+      }};
   mapped_window *window = window_open(0x3000, 0x1C, client);
   ASSERT_NE(window, nullptr);
   volatile uint8_t *base = static_cast<uint8_t *>(window_base(window));
@@ -94,8 +98,8 @@ TEST(MappedWindow, EveryRegisterAccessReachesTheClientInOrder) {
   *reg(0x2000) = 0x5555;  // outside the watched page
   window_close(window);
   EXPECT_EQ(std::vector<int>({first, second, byte, plain}), std::vector<int>({0x1230, 0x1231, 0x32, 0xABCD}));
-  EXPECT_EQ(events, (std::vector<std::string>{"W 30 144", "R 30 4656", "W 28 64", "R 28 4657", "R 30 4658",
-                                              "W 30 4693"}));
+  EXPECT_EQ(log.events, (std::vector<std::string>{"W 30 144", "R 30 4656", "W 28 64", "R 28 4657",
+                                                  "R 30 4658", "W 30 4693"}));
 }
 
 }  // namespace
