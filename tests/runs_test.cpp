@@ -4,16 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <iterator>
 #include <map>
 #include <sstream>
-#include <string>
-#include <tuple>
-#include <utility>
-#include <vector>
 
 #include "test_support.h"
 
@@ -334,19 +329,18 @@ std::vector<std::string> traffic(path p, const std::string &steps) {
   return lines;
 }
 
-std::string times(int n, const std::string &steps) {
-  std::string out;
-  while (n-- > 0)
-    out += steps;
-  return out;
-}
-
 class Traffic : public testing::TestWithParam<path> {};
 
 TEST_P(Traffic, EverySequenceReachesTheBusAsItsStepTableSays) {
   run r(GetParam(), "waveform = w.vcd\nwaveform_limit = 100000\n");
   EXPECT_EQ(r.result.out, full_run(8));
   const std::string cycle = "c10 c14 c10 ", poll = "c95 r c90 c95 r c90 ";  // busy once, then ready
+  auto times = [](int n, const std::string &steps) {
+    std::string out;
+    while (n-- > 0)
+      out += steps;
+    return out;
+  };
   std::string program = "c97 c90 ";
   for (size_t k = 0; k < 24; ++k) {
     char data[8];
@@ -360,17 +354,13 @@ TEST_P(Traffic, EverySequenceReachesTheBusAsItsStepTableSays) {
                   cycle + "c90 c95 r c91 c90 c91 c90 c95 r c91 c90 c91 c90 c95 r c90 " +  // identity
                   "c97 c90 " + times(64, "d20 " + cycle + "c90 dD0 " + cycle + "c90 " + poll + "c92 c90 ") +
                   program + "dFF " + cycle + "c90 c97 c90 " + times(24, "c95 r c90 c91 c90 "));  // verify
-  std::vector<std::string> actual;
+  std::vector<std::string> actual, seen;  // seen: each read's value as *
   for (const std::string &line : r.trace)
-    if (line.find(" 1c ") != std::string::npos || line.find(" 1e ") != std::string::npos)
+    if (line.find(" 1c ") != std::string::npos || line.find(" 1e ") != std::string::npos) {
       actual.push_back(line);
-  ASSERT_EQ(actual.size(), expected.size());
-  for (size_t k = 0; k < actual.size(); ++k) {
-    const std::string &e = expected[k];
-    ASSERT_EQ(actual[k].substr(0, e.back() == '*' ? e.size() - 1 : std::string::npos),
-              e.back() == '*' ? e.substr(0, e.size() - 1) : e)
-        << "access " << k;
-  }
+      seen.push_back(line[0] == 'R' ? line.substr(0, 9) + "*" : line);
+    }
+  EXPECT_EQ(seen, expected);
   EXPECT_EQ(r.stat("bytes_programmed"), 24u);
   EXPECT_EQ(r.stat("blocks_erased"), 64u);
   EXPECT_EQ(r.stat("pulses_bad") + r.stat("flash_unknown_commands"), 0u);
@@ -471,12 +461,5 @@ TEST_P(PowerCut, ImageKeepsWhatWasDoneAndACleanRunMendsIt) {
 INSTANTIATE_TEST_SUITE_P(Runs, PowerCut,
                          testing::Combine(testing::Values(path::library, path::mapped),
                                           testing::Values("program", "erase")));
-
-TEST(Runs, FlashImageLargerThanTheFlashFailsTheOpen) {
-  run r(path::library, "flash_blocks = 1\nflash_block_size = 4\n", BIT, 8, test::pattern(5));
-  EXPECT_EQ(r.result.out,
-            "*** Failed to open card with ID 0: Flash image flash.bin is larger than the Flash\n");
-  EXPECT_EQ(test::read_file(r.dir.file("flash.bin")), test::pattern(5));
-}
 
 }  // namespace
