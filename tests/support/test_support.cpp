@@ -136,14 +136,14 @@ run_result run_program(const std::string &program, const std::string &dir,
   for (const std::string &arg : args)
     command += " \"" + arg + "\"";
   command += " <" + std::string(NUL_DEVICE) + " >stdout.txt 2>stderr.txt";
-  set_env(variable, value);
+  if (variable != nullptr) set_env(variable, value);
 #if defined(_WIN32)
   const int status = std::system(("\"" + command + "\"").c_str());  // cmd takes the outer quotes away
 #else
   const int raw = std::system(command.c_str());
   const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
 #endif
-  set_env(variable, nullptr);
+  if (variable != nullptr) set_env(variable, nullptr);
   return {status, without_cr(read_text(dir + "/stdout.txt")), read_text(dir + "/stderr.txt")};
 }
 

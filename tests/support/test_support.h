@@ -69,8 +69,9 @@ struct run_result {
 };
 extern const int FAILED_STATUS;
 
-// A program run in folder dir with one environment variable set (null:
-// removed); the utility with KORVAN_SIM, relative to dir.
+// A program run in folder dir with one environment variable set (a null
+// value: removed; a null name: none); the utility with KORVAN_SIM, relative
+// to dir.
 run_result run_program(const std::string &program, const std::string &dir,
                        const std::vector<std::string> &args, const char *variable, const char *value);
 run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const char *cardFile);
