@@ -2,7 +2,8 @@
 # Builds everything and runs every test: the Linux build (GCC, with a
 # valgrind run), the sanitizer build (Clang: AddressSanitizer with leak
 # checking, UndefinedBehaviorSanitizer, and the fuzz targets briefly), and
-# the 32-bit Windows build (MinGW-w64 i686) under 32-bit Wine.
+# the 32-bit Windows build (MinGW-w64 i686) under 32-bit Wine, or, where the
+# machine runs no 32-bit code, its files checked without running it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest valgrind g++-multilib qemu-user-static \
