@@ -12,12 +12,10 @@
 #if defined(_WIN32)
 #define NUL_DEVICE "NUL"
 #define CD "cd /d "
-const int test::FAILED_STATUS = -1;
 #else
 #include <sys/wait.h>
 #define NUL_DEVICE "/dev/null"
 #define CD "cd "
-const int test::FAILED_STATUS = 255;
 #endif
 
 namespace fs = std::filesystem;

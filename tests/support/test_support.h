@@ -63,11 +63,15 @@ inline void PrintTo(path p, std::ostream *os) { *os << (p == path::mapped ? "map
 inline std::string window_line(path p) { return p == path::mapped ? "window = full\n" : "window = none\n"; }
 
 struct run_result {
-  int status;  // FAILED_STATUS for -1
+  int status;
   std::string out;
   std::string err;
 };
-extern const int FAILED_STATUS;
+#if defined(_WIN32)
+inline constexpr int FAILED_STATUS = -1;  // the status of a -1 exit
+#else
+inline constexpr int FAILED_STATUS = 255;
+#endif
 
 // A program run in folder dir with one environment variable set (a null
 // value: removed; a null name: none); the utility with KORVAN_SIM, relative
