@@ -1,7 +1,7 @@
 // The binding on 32-bit x86 over calls of this file, in both conventions and
-// under every export spelling: each argument (the double as two words) and
-// result comes through, on the first call (the thunk) and later (direct).
-// Built with -m32, run under an i386 emulator (tests/i386/run.sh).
+// under both decorated spellings (the plain one is the simulator's): each argument (the double as two words)
+// and result comes through, on the first call (the thunk) and later (direct). Built with -m32, run under an
+// i386 emulator (tests/i386/run.sh).
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -33,14 +33,14 @@ void *platform_load_library(std::string *) { return &korvan; }
 void *platform_library_entry(void *, const char *name) {
   const std::pair<const char *, void *> entries[] = {
       {"KORVAN2_OpenCard@8", reinterpret_cast<void *>(&fake_open)},
-      {"KORVAN2_OpenCardByIndex", reinterpret_cast<void *>(&fake_open_index)},
+      {"_KORVAN2_OpenCardByIndex@8", reinterpret_cast<void *>(&fake_open_index)},
       {"_KORVAN2_GetCardInfo@8", reinterpret_cast<void *>(&fake_card)},
       {"_KORVAN2_GetSpaceInfo@12", reinterpret_cast<void *>(&fake_space)},
-      {"KORVAN2_SetClockRate", reinterpret_cast<void *>(&fake_clock)},
+      {"KORVAN2_SetClockRate@20", reinterpret_cast<void *>(&fake_clock)},
       {"KORVAN2_Read@24", reinterpret_cast<void *>(&fake_read)},
-      {"KORVAN2_Write", reinterpret_cast<void *>(&fake_write)},
-      {"KORVAN2_GetStatusString", reinterpret_cast<void *>(&fake_text)},
-      {"KORVAN2_CloseCard", reinterpret_cast<void *>(&fake_close)}};
+      {"_KORVAN2_Write@24", reinterpret_cast<void *>(&fake_write)},
+      {"KORVAN2_GetStatusString@4", reinterpret_cast<void *>(&fake_text)},
+      {"_KORVAN2_CloseCard@4", reinterpret_cast<void *>(&fake_close)}};
   for (const auto &entry : entries)
     if (std::strcmp(entry.first, name) == 0) return entry.second;
   return nullptr;
