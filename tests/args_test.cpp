@@ -99,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
         parse_case{"file.bit|-card|3", "", "| file.bit -card 3"},
         parse_case{"+f|-f|-card|5|-card|7|x", "", "card=7* | x"}, parse_case{"-f|+f|x", "", "f=1 | x"},
         parse_case{"/sdk|-card|x", "", "sdk=-card | x"}, parse_case{"-card|0X1F|x", "", "card=0* | x"},
-        parse_case{"-card|12abc|x", "", "card=12* | x"}, parse_case{"-card|5|-card|a|x", "", "card=5* | x"},
+        parse_case{"-card|12abc|x", "", "card=12* | x"}, parse_case{"-card|34A|x", "", "card=34* | x"},
+        parse_case{"-card|5|-card|a|x", "", "card=5* | x"},
         parse_case{"-card|-1|x", "", "card=4294967295* | x"},
         parse_case{"-card|99999999999|x", "", "card=4294967295* | x"}));
 
