@@ -119,15 +119,14 @@ uint8_t flash_read(flash_model *flash, uint32_t address) {
     if (address == 2) return flash->params.device;
     if (address == 4) return flash->params.lock;
     return 0x00;
-  case flash_mode::read_status:
-    if (flash->busyForever) return flash->errorBits;
-    if (flash->busyLeft > 0) {
-      --flash->busyLeft;
-      return flash->errorBits;
-    }
-    return SR_READY | flash->errorBits;
+  case flash_mode::read_status: break;
   }
-  return 0xFF;
+  if (flash->busyForever) return flash->errorBits;
+  if (flash->busyLeft > 0) {
+    --flash->busyLeft;
+    return flash->errorBits;
+  }
+  return SR_READY | flash->errorBits;
 }
 
 }  // namespace ksim

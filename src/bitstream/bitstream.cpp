@@ -1,5 +1,6 @@
 #include "bitstream.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -32,8 +33,7 @@ void consume(header_walk &w, uint32_t count) {
 // Moves the unconsumed bytes to the front of the window and reads behind them.
 bool refill_window(header_walk &w, FILE *file, uint64_t fileSize) {
   std::memmove(w.window, w.window + w.cursor, w.available);
-  uint64_t wanted = BIT_HEADER_WINDOW - w.available;
-  if (fileSize < wanted) wanted = fileSize;
+  const uint64_t wanted = std::min<uint64_t>(BIT_HEADER_WINDOW - w.available, fileSize);
   size_t got = wanted == 0 ? 0 : std::fread(w.window + w.available, 1, static_cast<size_t>(wanted), file);
   if (got == 0) return false;
   w.cursor = 0;
@@ -43,7 +43,7 @@ bool refill_window(header_walk &w, FILE *file, uint64_t fileSize) {
 
 // The part name record: compared, lower-cased, with the bridge device.
 bool is_bridge_device(const uint8_t *name, uint32_t length) {
-  char text[32] = {0};
+  char text[32] = {};
   for (uint32_t k = 0; k < length && name[k] != 0; ++k) {
     char c = static_cast<char>(name[k]);
     text[k] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <type_traits>
 
@@ -21,7 +22,7 @@ constexpr call_name CALLS[] = {
     {"KORVAN2_OpenCard", 8},      {"KORVAN2_OpenCardByIndex", 8}, {"KORVAN2_GetCardInfo", 8},
     {"KORVAN2_GetSpaceInfo", 12}, {"KORVAN2_SetClockRate", 20},   {"KORVAN2_Read", 24},
     {"KORVAN2_Write", 24},        {"KORVAN2_GetStatusString", 4}, {"KORVAN2_CloseCard", 4}};
-constexpr size_t CALL_COUNT = sizeof CALLS / sizeof CALLS[0];
+constexpr size_t CALL_COUNT = std::size(CALLS);
 
 void *g_entries[CALL_COUNT];  // where the library's calls are
 

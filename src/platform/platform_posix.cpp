@@ -1,18 +1,14 @@
 #include <dlfcn.h>
 #include <sys/types.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform.h"
 
-void platform_sleep_ms(uint32_t ms) {
-  struct timespec wait = {static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
-  }
-}
+void platform_sleep_ms(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Unbuffered: the reader asks for exactly what it needs, so the header is
 // one read of at most 1024 bytes and the data one read into its buffer.
