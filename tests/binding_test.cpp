@@ -15,31 +15,26 @@ namespace {
 namespace fs = std::filesystem;
 
 #if defined(_WIN32)
-const std::string LIBRARY = "korvan.dll", SEARCH_PATH = "PATH", SEPARATOR = ";";
+const std::string SEARCH_PATH = "PATH", SEPARATOR = ";";
 #else
-const std::string LIBRARY = "libkorvan.so", SEARCH_PATH = "LD_LIBRARY_PATH", SEPARATOR = ":";
+const std::string SEARCH_PATH = "LD_LIBRARY_PATH", SEPARATOR = ":";
 #endif
-const std::string PROGRAM = fs::path(SORVEL_EXE).filename().string();
-
-// A folder with a copy of the utility and nothing beside it, and b.bit.
-struct lone_utility : test::scratch_dir {
-  lone_utility() {
-    fs::copy_file(test::host_path(SORVEL_EXE), file(PROGRAM));
-    test::write_file(file("b.bit"), test::bridge_bit(test::pattern(8)));
-  }
-};
+using test::CARD_LIBRARY;
 
 TEST(Binding, RefusalsComeBeforeAnyCardCall) {
-  lone_utility dir;
-  const test::run_result help = test::run_program(dir.file(PROGRAM), dir.path(), {"/?"}, nullptr, nullptr);
+  test::scratch_dir dir, probe;
+  test::write_file(dir.file("b.bit"), test::bridge_bit(test::pattern(8)));
+  const std::string lone = test::utility_in(dir, "");
+  const test::run_result help = test::run_program(lone, dir.path(), {"/?"}, nullptr, nullptr);
   EXPECT_EQ(help.out, test::USAGE);
-  const test::run_result none = test::run_program(dir.file(PROGRAM), dir.path(), {"b.bit"}, nullptr, nullptr);
-  EXPECT_EQ(none.out.rfind("*** Cannot load " + LIBRARY + ": ", 0), 0u) << none.out;
-  EXPECT_EQ(none.out.find('\n'), none.out.size() - 1) << none.out;             // one line,
-  EXPECT_GT(none.out.size(), ("*** Cannot load " + LIBRARY + ": \n").size());  // with the system's reason
-  const test::run_result lacking =
-      test::run_program(LIBRARY_DIR "/probe-no-write/" + PROGRAM, dir.path(), {"b.bit"}, nullptr, nullptr);
-  EXPECT_EQ(lacking.out, "*** " + LIBRARY + " has no KORVAN2_Write\n");
+  const test::run_result none = test::run_program(lone, dir.path(), {"b.bit"}, nullptr, nullptr);
+  EXPECT_EQ(none.out.rfind("*** Cannot load " + CARD_LIBRARY + ": ", 0), 0u) << none.out;
+  EXPECT_EQ(none.out.find('\n'), none.out.size() - 1) << none.out;  // one line,
+  EXPECT_GT(none.out.size(),
+            ("*** Cannot load " + CARD_LIBRARY + ": \n").size());  // with the system's reason
+  const test::run_result lacking = test::run_program(test::utility_in(probe, LIBRARY_DIR "/probe-no-write"),
+                                                     dir.path(), {"b.bit"}, nullptr, nullptr);
+  EXPECT_EQ(lacking.out, "*** " + CARD_LIBRARY + " has no KORVAN2_Write\n");
   EXPECT_FALSE(fs::exists(dir.file("probe.log")));  // the probe was never called
   for (const test::run_result *r : {&help, &none, &lacking})
     EXPECT_EQ(r->status, test::FAILED_STATUS);
@@ -48,15 +43,15 @@ TEST(Binding, RefusalsComeBeforeAnyCardCall) {
 // A stranger's library in the current folder, where a downloaded .bit file
 // lies too, is not loaded; the one on the search path is.
 TEST(Binding, CurrentFolderIsNotSearched) {
-  lone_utility program, work;
-  fs::remove(work.file(PROGRAM));
-  fs::copy_file(test::host_path(LIBRARY_DIR "/probe-no-write/" + LIBRARY), work.file(LIBRARY));
+  test::scratch_dir program, work;
+  test::write_file(work.file("b.bit"), test::bridge_bit(test::pattern(8)));
+  fs::copy_file(test::host_path(LIBRARY_DIR "/probe-no-write/" + CARD_LIBRARY), work.file(CARD_LIBRARY));
   test::write_text(work.file("card.ini"), "[card]\nfail = clock\n");
   const char *old = std::getenv(SEARCH_PATH.c_str());
   const std::string path = test::host_path(LIBRARY_DIR) + (old != nullptr ? SEPARATOR + old : "");
   test::set_env("KORVAN_SIM", "card.ini");
-  const test::run_result r =
-      test::run_program(program.file(PROGRAM), work.path(), {"b.bit"}, SEARCH_PATH.c_str(), path.c_str());
+  const test::run_result r = test::run_program(test::utility_in(program, ""), work.path(), {"b.bit"},
+                                               SEARCH_PATH.c_str(), path.c_str());
   test::set_env("KORVAN_SIM", nullptr);
   if (old != nullptr) test::set_env(SEARCH_PATH.c_str(), old);
   EXPECT_EQ(r.out,
@@ -71,15 +66,16 @@ TEST(Binding, CurrentFolderIsNotSearched) {
 // styles (cdecl; stdcall with plain and with decorated names): the sample's
 // whole run alike in output, status and Flash image.
 TEST(Binding, EveryExportStyleRunsTheSampleAlike) {
-  std::vector<std::string> programs = {SORVEL_EXE};
+  std::vector<std::string> folders = {LIBRARY_DIR};
   for (const std::string style : {"cdecl", "stdcall", "stdcall-decorated"})
     if (fs::exists(test::host_path(LIBRARY_DIR "/exports-" + style)))
-      programs.push_back(LIBRARY_DIR "/exports-" + style + "/sorvel.exe");
-  ASSERT_EQ(programs.size(), 3u);
+      folders.push_back(LIBRARY_DIR "/exports-" + style);
+  ASSERT_EQ(folders.size(), 3u);
   std::vector<std::string> outs;
   std::vector<std::vector<uint8_t>> images;
-  for (const std::string &program : programs) {
+  for (const std::string &folder : folders) {
     test::scratch_dir dir;
+    const std::string program = test::utility_in(dir, folder);
     fs::copy_file(test::host_path(SAMPLE_BIT), dir.file("sample.bit"));
     test::write_text(dir.file("card.ini"), "[card]\nflash_image = flash.bin\n");
     const test::run_result r =

@@ -15,8 +15,8 @@ TEST(ProbeLibrary, RecordsAreReadAtTheirOffsetsAndTheRunStopsAtTheClock) {
   for (const char *board : {"halcyra", "perinel"}) {
     test::scratch_dir dir;
     test::write_file(dir.file("x.bit"), test::bridge_bit(test::pattern(64)));
-    const test::run_result r =
-        test::run_program(LIBRARY_DIR "/probe/sorvel.exe", dir.path(), {"x.bit"}, "KORVAN_PROBE", board);
+    const test::run_result r = test::run_program(test::utility_in(dir, LIBRARY_DIR "/probe"), dir.path(),
+                                                 {"x.bit"}, "KORVAN_PROBE", board);
     const bool perinel = board[0] == 'p';
     EXPECT_EQ(r.status, test::FAILED_STATUS);
     EXPECT_EQ(r.out, std::string("Current Bridge revision: rev02\n"

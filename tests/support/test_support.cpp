@@ -145,6 +145,14 @@ run_result run_program(const std::string &program, const std::string &dir,
   return {status, without_cr(read_text(dir + "/stdout.txt")), read_text(dir + "/stderr.txt")};
 }
 
+std::string utility_in(const scratch_dir &dir, const std::string &libraryFolder) {
+  const std::string copy = dir.file(fs::path(SORVEL_EXE).filename().string());
+  fs::copy_file(host_path(SORVEL_EXE), copy);
+  if (!libraryFolder.empty())
+    fs::copy_file(host_path(libraryFolder + "/" + CARD_LIBRARY), dir.file(CARD_LIBRARY));
+  return copy;
+}
+
 run_result run_sorvel(const std::string &dir, const std::vector<std::string> &args, const char *cardFile) {
   return run_program(SORVEL_EXE, dir, args, "KORVAN_SIM", cardFile);
 }

@@ -69,9 +69,15 @@ struct run_result {
 };
 #if defined(_WIN32)
 inline constexpr int FAILED_STATUS = -1;  // the status of a -1 exit
+inline const std::string CARD_LIBRARY = "korvan.dll";
 #else
 inline constexpr int FAILED_STATUS = 255;
+inline const std::string CARD_LIBRARY = "libkorvan.so";
 #endif
+
+// A copy of the built utility in dir, with the card library of a folder
+// beside it (none for ""); the copy's path.
+std::string utility_in(const scratch_dir &dir, const std::string &libraryFolder);
 
 // A program run in folder dir with one environment variable set (a null
 // value: removed; a null name: none); the utility with KORVAN_SIM, relative
