@@ -24,7 +24,7 @@ constexpr call_name CALLS[] = {
     {"KORVAN2_Write", 24},        {"KORVAN2_GetStatusString", 4}, {"KORVAN2_CloseCard", 4}};
 constexpr size_t CALL_COUNT = std::size(CALLS);
 
-void *g_entries[CALL_COUNT];  // where the library's calls are
+void *entries[CALL_COUNT];  // where the library's calls are
 
 // The plain name, then the two spellings of a stdcall export.
 void *find_entry(void *library, const call_name &call) {
@@ -44,7 +44,7 @@ void *find_entry(void *library, const call_name &call) {
 extern "C" uint32_t korvan_call_words(void *entry, const uint32_t *words, uint32_t count, uint32_t *popped);
 
 enum class popper : uint8_t { unknown, caller, callee };
-popper g_poppers[CALL_COUNT];
+popper poppers[CALL_COUNT];
 
 inline void put_words(uint32_t *&at, uint32_t value) { *at++ = value; }
 inline void put_words(uint32_t *&at, const void *pointer) {
@@ -70,9 +70,9 @@ struct bound_call;
 template <size_t I, typename R, typename... A>
 struct bound_call<I, R (*)(A...)> {
   static R call(A... args) {
-    void *entry = g_entries[I];
-    if (g_poppers[I] == popper::caller) return reinterpret_cast<R (*)(A...)>(entry)(args...);
-    if (g_poppers[I] == popper::callee)
+    void *entry = entries[I];
+    if (poppers[I] == popper::caller) return reinterpret_cast<R (*)(A...)>(entry)(args...);
+    if (poppers[I] == popper::callee)
       return reinterpret_cast<R(__attribute__((stdcall)) *)(A...)>(entry)(args...);
     uint32_t words[8];
     uint32_t *end = words;
@@ -81,9 +81,9 @@ struct bound_call<I, R (*)(A...)> {
     uint32_t popped = 0;
     const uint32_t result = korvan_call_words(entry, words, count, &popped);
     if (popped == 0)
-      g_poppers[I] = popper::caller;
+      poppers[I] = popper::caller;
     else if (popped == 4 * count)
-      g_poppers[I] = popper::callee;
+      poppers[I] = popper::callee;
     return from_word<R>(result);
   }
 };
@@ -95,12 +95,12 @@ void bind(F *member) {
 #else
 template <size_t I, typename F>
 void bind(F *member) {
-  *member = reinterpret_cast<F>(g_entries[I]);
+  *member = reinterpret_cast<F>(entries[I]);
 }
 #endif
 
 enum class bound { not_yet, yes, no };
-bound g_bound = bound::not_yet;
+bound binding = bound::not_yet;
 
 bool bind_all() {
   std::string reason;
@@ -110,8 +110,8 @@ bool bind_all() {
     return false;
   }
   for (size_t k = 0; k < CALL_COUNT; ++k) {
-    g_entries[k] = find_entry(library, CALLS[k]);
-    if (g_entries[k] == nullptr) {
+    entries[k] = find_entry(library, CALLS[k]);
+    if (entries[k] == nullptr) {
       std::printf("*** %s has no %s\n", PLATFORM_CARD_LIBRARY, CALLS[k].name);
       return false;
     }
@@ -131,6 +131,6 @@ bool bind_all() {
 }  // namespace
 
 bool bind_korvan_library() {
-  if (g_bound == bound::not_yet) g_bound = bind_all() ? bound::yes : bound::no;
-  return g_bound == bound::yes;
+  if (binding == bound::not_yet) binding = bind_all() ? bound::yes : bound::no;
+  return binding == bound::yes;
 }
