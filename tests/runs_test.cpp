@@ -443,6 +443,9 @@ TEST_P(PowerCut, ImageKeepsWhatWasDoneAndACleanRunMendsIt) {
           BIT, {40}, expected);
   EXPECT_NE(cut.result.status, 0);
   EXPECT_NE(cut.result.status, test::FAILED_STATUS);
+  // What the operator saw when the power failed: each phase is announced before it begins.
+  EXPECT_EQ(cut.result.out,
+            CHECKS + IDS + (program ? ERASED + "Programming Flash...\n" : "Erasing Flash...\n.."));
   EXPECT_EQ(cut.trace.back(), p == path::mapped ? "W map 1e 4" : "W lib 1e 4");
   const vcd wave = read_vcd(cut.dir.file("w.vcd"));
   EXPECT_EQ(wave.signals.at("flash_ctrl").back(), "20");  // 0x14, then the cut at 0x04
