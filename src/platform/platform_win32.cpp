@@ -41,11 +41,10 @@ void *platform_load_library(std::string *reason) {
   SetErrorMode(SEM_FAILCRITICALERRORS);  // no dialog for a missing DLL
   std::vector<wchar_t> path(32768);
   const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  if (n > 0 && n < path.size()) {
-    std::wstring folder(path.data(), n);
-    folder.erase(folder.find_last_of(L"\\/") + 1);
-    SetDllDirectoryW(folder.c_str());
-  }
+  std::wstring folder;  // empty, when the program's path cannot be had: still not the current folder
+  if (n > 0 && n < path.size()) folder.assign(path.data(), path.data() + n);
+  folder.erase(folder.find_last_of(L"\\/") + 1);
+  SetDllDirectoryW(folder.c_str());
   HMODULE library = LoadLibraryW(L"korvan.dll");
   if (library == nullptr) *reason = system_message(GetLastError());
   return reinterpret_cast<void *>(library);
