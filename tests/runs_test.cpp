@@ -130,7 +130,7 @@ struct run_case {
   std::string keys;        // card-file lines
   std::string out;         // the whole output; the run succeeds when it reaches a clean verification
   std::string calls;       // every library call of the trace in order, each ended by '|'
-  std::string lines = "";  // trace lines that stand together, each ended by '|'
+  std::string lines = "";  // trace lines that stand together, each ended by '|'; "" for none
   bit_file bit = 8;
   path p = path::library;
 };
@@ -159,6 +159,7 @@ TEST_P(Runs, PrintExactlyAndKeepTheirPromises) {
   EXPECT_EQ(r.result.status, verified ? 0 : test::FAILED_STATUS);
   const bool traced = c.keys.find("trace = none") == std::string::npos;
   EXPECT_EQ(r.calls(traced), traced ? c.calls : counted(c.calls));
+  if (c.lines.empty()) return;
   std::string joined = "|";
   for (const std::string &line : r.trace)
     joined += line + "|";
