@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "main/command_line.h"
+#include "release_parse.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static FILE *quiet = std::freopen("/dev/null", "w", stdout);
@@ -24,12 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   declare_command_line(&cl);
   const int32_t result = parse_command_line("sorvel", static_cast<int>(words.size()), argv.data(), &cl.set);
   if (result == 0 && (cl.set.numValues < 1 || cl.set.values[0].s == nullptr)) std::abort();
-  // The parser's copies live as long as the process in the utility; here
-  // each run releases them, so that leaks of its own stand out.
-  for (int32_t k = 0; k < cl.set.numValues; ++k)
-    std::free(cl.set.values[k].s);
-  for (void *copy : {static_cast<void *>(cl.set.values), static_cast<void *>(cl.set.appName),
-                     static_cast<void *>(cl.set.sdkDir), static_cast<void *>(cl.set.bitDir)})
-    std::free(copy);
+  test::release_parse(&cl.set);
   return 0;
 }

@@ -2,38 +2,31 @@
 // messages and the usage text, byte for byte.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "args/args.h"
 #include "main/command_line.h"
+#include "release_parse.h"
 #include "test_support.h"
 
 namespace {
 
 using test::USAGE;
 
-// The utility's own table, and the release of what a parse stored: the
-// module offers none, as its copies live as long as the process, but a
-// leak checker should see only real leaks.
+// The utility's own table; what a parse stored is released with it, so
+// that a leak checker sees only real leaks.
 struct table : command_line {
   table() { declare_command_line(this); }
-  ~table() {
-    for (int32_t k = 0; k < set.numValues; ++k)
-      std::free(set.values[k].s);
-    for (char *copy : {set.appName, set.sdkDir, set.bitDir})
-      std::free(copy);
-    std::free(set.values);
-  }
-  // Each option given (*) or not zero, the SDK folder, the positional values.
-  std::string stored() const {
+  ~table() { test::release_parse(&set); }
+  std::string stored() const {  // options given (*) or set, the SDK folder, the positional values
     std::string out;
     for (const arg_option &o : options)
       if (o.given || o.value.u != 0)
         out += std::string(o.name) + "=" + std::to_string(o.value.u) + (o.given ? "* " : " ");
-    out += std::string(set.sdkDir != nullptr ? "sdk=" + std::string(set.sdkDir) + " " : "") + "|";
+    if (set.sdkDir != nullptr) out += "sdk=" + std::string(set.sdkDir) + " ";
+    out += "|";
     for (int k = 0; k < set.numValues; ++k)
       out += std::string(" ") + set.values[k].s;
     return out;
@@ -45,10 +38,13 @@ struct parse_result {
   std::string out;
 };
 
-parse_result parse(table &t, std::vector<std::string> args) {
-  args.insert(args.begin(), "sorvel");
+parse_result parse(table &t, const std::string &args) {  // arguments separated by '|'
+  std::vector<std::string> words = {"sorvel"};
+  std::istringstream in(args);
+  for (std::string word; std::getline(in, word, '|');)
+    words.push_back(word);
   std::vector<const char *> argv;
-  for (const std::string &a : args)
+  for (const std::string &a : words)
     argv.push_back(a.c_str());
   testing::internal::CaptureStdout();
   int32_t status = parse_command_line("sorvel", static_cast<int>(argv.size()), argv.data(), &t.set);
@@ -67,11 +63,7 @@ class Parser : public testing::TestWithParam<parse_case> {};
 TEST_P(Parser, StoresOrPrintsExactly) {
   const parse_case &c = GetParam();
   table t;
-  std::vector<std::string> args;
-  std::istringstream words(c.args);
-  for (std::string arg; std::getline(words, arg, '|');)
-    args.push_back(arg);
-  const parse_result r = parse(t, args);
+  const parse_result r = parse(t, c.args);
   EXPECT_EQ(r.out, c.out);
   EXPECT_EQ(r.status, c.out.empty() ? 0 : -1);
   if (c.out.empty()) {
@@ -107,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Parser, EdgesOfTheTableAndTheArguments) {
   table s;
   const std::string name = "-" + std::string(2000, 'q');
-  EXPECT_EQ(parse(s, {name}).out, ("Unknown option: " + name).substr(0, 1023));  // cut at 1023
+  EXPECT_EQ(parse(s, name).out, ("Unknown option: " + name).substr(0, 1023));  // cut at 1023
   table w;
   const char *argv[] = {"sorvel"};
   testing::internal::CaptureStdout();
@@ -125,10 +117,10 @@ TEST(Parser, EdgesOfTheTableAndTheArguments) {
 TEST(Parser, SdkDirectoryFromEnvironmentThenOption) {
   test::set_env(KORVAN_SDK4, " D:/sdk/ ");
   table t, u, v;
-  ASSERT_EQ(parse(t, {"x"}).status + parse(u, {"/sdk", "E:/x/", "-bitdir", "/", "x"}).status, 0);
+  ASSERT_EQ(parse(t, "x").status + parse(u, "/sdk|E:/x/|-bitdir|/|x").status, 0);
   EXPECT_EQ(std::string(t.set.sdkDir) + " " + u.set.sdkDir + " " + u.set.bitDir, "D:\\sdk E:\\x \\");
   test::set_env(KORVAN_SDK4, nullptr);
-  ASSERT_EQ(parse(v, {"x"}).status, 0);
+  ASSERT_EQ(parse(v, "x").status, 0);
   EXPECT_EQ(v.set.sdkDir, nullptr);
 }
 

@@ -6,25 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "bit_file.h"
+
 namespace {
 
 constexpr uint32_t DEVICE_DATA_BYTES = 707916;  // one configuration of the bridge device
 
-void put16(std::vector<uint8_t> &out, uint32_t value) {
-  out.push_back(static_cast<uint8_t>(value >> 8));
-  out.push_back(static_cast<uint8_t>(value));
-}
-
 void put32(std::vector<uint8_t> &out, uint32_t value) {
-  put16(out, value >> 16);
-  put16(out, value & 0xFFFF);
-}
-
-void record(std::vector<uint8_t> &out, char key, const std::string &text) {
-  out.push_back(static_cast<uint8_t>(key));
-  put16(out, static_cast<uint32_t>(text.size() + 1));
-  out.insert(out.end(), text.begin(), text.end());
-  out.push_back(0);
+  for (int shift = 24; shift >= 0; shift -= 8)
+    out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
 }  // namespace
@@ -37,29 +27,21 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "usage: make_sample_bit OUTPUT [DATA_BYTES, 8 or more]\n");
     return 2;
   }
-  std::vector<uint8_t> out;
-  put16(out, 9);
-  const uint8_t first[9] = {0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0, 0x0F, 0xF0, 0x00};
-  out.insert(out.end(), first, first + 9);
-  put16(out, 1);
-  record(out, 'a', "bridge_top.ncd;UserID=0xFFFFFFFF");
-  record(out, 'b', "2v1500fg676");
-  record(out, 'c', "2019/06/28");
-  record(out, 'd', "09:05:07");
-  out.push_back('e');
-  put32(out, static_cast<uint32_t>(dataBytes));
-
   // Dummy word, sync word, then frames of deterministic words.
-  const size_t start = out.size();
-  put32(out, 0xFFFFFFFF);
-  put32(out, 0xAA995566);
+  std::vector<uint8_t> data;
+  put32(data, 0xFFFFFFFF);
+  put32(data, 0xAA995566);
   uint32_t state = 0x12345678;
-  while (out.size() - start + 4 <= dataBytes) {
+  while (data.size() + 4 <= dataBytes) {
     state = state * 1664525u + 1013904223u;
-    put32(out, state);
+    put32(data, state);
   }
-  while (out.size() - start < dataBytes)
-    out.push_back(0x00);
+  data.resize(dataBytes, 0x00);
+  const std::vector<uint8_t> out = make_bit({{'a', bit_body("bridge_top.ncd;UserID=0xFFFFFFFF")},
+                                             {'b', bit_body("2v1500fg676")},
+                                             {'c', bit_body("2019/06/28")},
+                                             {'d', bit_body("09:05:07")}},
+                                            data);
 
   FILE *file = std::fopen(argv[1], "wb");
   if (file == nullptr) {

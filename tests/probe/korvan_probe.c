@@ -1,12 +1,10 @@
 /* A card-access library of the tests' own, from the maker's description of
    the records alone: it fills them byte by byte, answers the build words,
-   refuses the clock and logs each call to probe.log. KORVAN_PROBE=perinel: a
-   Perinel whose 16 MiB space is mapped into memory nothing may touch.
-   Built with PROBE_WITHOUT_WRITE, it lacks KORVAN2_Write; with
-   PROBE_EXPORTS_BY_DEF, korvan_probe.def spells its exports. */
+   refuses the clock and logs each call to probe.log. Built with
+   PROBE_WITHOUT_WRITE, it lacks KORVAN2_Write; with PROBE_EXPORTS_BY_DEF,
+   korvan_probe.def spells its exports. */
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #if defined(PROBE_EXPORTS_BY_DEF) /* korvan_probe.def names the exports */
@@ -17,9 +15,6 @@
 #define API __attribute__((visibility("default")))
 #endif
 #define CLOCK_REFUSED 0xC10Cu
-#define WINDOW_SIZE 0x1000000u
-
-static unsigned char *window;
 
 static void note(const char *format, uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t e) {
   FILE *log = fopen("probe.log", "a");
@@ -27,10 +22,6 @@ static void note(const char *format, uint32_t a, uint32_t b, uint32_t c, uint32_
   fprintf(log, format, (unsigned)a, (unsigned)b, (unsigned)c, (unsigned)d, (unsigned)e);
   fputc('\n', log);
   fclose(log);
-}
-
-static int perinel(void) {
-  return getenv("KORVAN_PROBE") != NULL && strcmp(getenv("KORVAN_PROBE"), "perinel") == 0;
 }
 
 static void put(void *record, unsigned offset, uint32_t value) {
@@ -54,20 +45,18 @@ API uint32_t KORVAN2_OpenCardByIndex(uint32_t index, uint32_t *card) {
 API uint32_t KORVAN2_GetCardInfo(uint32_t card, void *info) {
   note("card_info %x", card, 0, 0, 0, 0);
   memset(info, 0xEE, 40); /* bytes that are not read */
-  put(info, 8, perinel() ? 8 : 4);
+  put(info, 8, 4);
   ((unsigned char *)info)[37] = 0x12;
   return 0;
 }
 
 API uint32_t KORVAN2_GetSpaceInfo(uint32_t card, uint32_t space, void *info) {
   note("space_info %x %u", card, space, 0, 0, 0);
-  if (perinel() && window == NULL && (window = (unsigned char *)malloc(WINDOW_SIZE)) != NULL)
-    memset(window, 0xA5, WINDOW_SIZE);
-  put(info, 0, (uint32_t)(uintptr_t)window);
-  put(info, 4, window != NULL ? WINDOW_SIZE : 0);
+  put(info, 0, 0);
+  put(info, 4, 0);
   put(info, 8, 0xEEEEEEEEu);
   put(info, 12, 0x12345000u);
-  put(info, 16, perinel() ? WINDOW_SIZE : 0x400000u);
+  put(info, 16, 0x400000u);
   return 0;
 }
 
@@ -97,13 +86,6 @@ API const char *KORVAN2_GetStatusString(uint32_t status) {
 }
 
 API uint32_t KORVAN2_CloseCard(uint32_t card) {
-  uint32_t k = 0;
   note("close %x", card, 0, 0, 0, 0);
-  if (window == NULL) return 0;
-  while (k < WINDOW_SIZE && window[k] == 0xA5)
-    ++k;
-  note(k == WINDOW_SIZE ? "window untouched" : "window touched at %x", k, 0, 0, 0, 0);
-  free(window);
-  window = NULL;
   return 0;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "bit_file.h"
+
 namespace test {
 
 struct scratch_dir {  // a fresh empty folder, removed with the object
@@ -34,15 +36,9 @@ std::string captured_stdout();                                 // line ends as o
 std::string host_path(const std::string &path);                // under Wine, on drive Z:
 void set_env(const char *name, const char *value);             // null: removed
 
-// A .bit file: first field, records in the order given, "e" and the data.
-struct bit_record {
-  char key;
-  std::vector<uint8_t> body;  // behind the 2-byte length
-};
-inline std::vector<uint8_t> bit_body(const std::string &text, bool withNul = true) {
-  return std::vector<uint8_t>(text.c_str(), text.c_str() + text.size() + (withNul ? 1 : 0));
-}
-std::vector<uint8_t> make_bit(const std::vector<bit_record> &records, const std::vector<uint8_t> &data);
+using ::bit_body;  // .bit files made in memory
+using ::bit_record;
+using ::make_bit;
 std::vector<uint8_t> bridge_bit(const std::vector<uint8_t> &data);  // for the bridge device
 std::vector<uint8_t> pattern(size_t n, uint32_t seed = 1);
 uint8_t reversed(uint8_t b);
