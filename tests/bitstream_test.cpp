@@ -13,15 +13,13 @@
 
 namespace {
 
-using test::bit_body;
-using test::make_bit;
 using bytes = std::vector<uint8_t>;
 
 const bytes DATA = {1, 2, 3, 4, 5, 6, 7};
 const std::string PART = "2v1500fg676";
 
-test::bit_record part(const std::string &name, bool withNul = true) { return {'b', bit_body(name, withNul)}; }
-test::bit_record filler(char key, size_t length) { return {key, bytes(length, 'x')}; }
+bit_record part(const std::string &name, bool withNul = true) { return {'b', bit_body(name, withNul)}; }
+bit_record filler(char key, size_t length) { return {key, bytes(length, 'x')}; }
 
 bytes first_field(uint16_t n) {  // a first field of n bytes
   bytes file = make_bit({part(PART)}, DATA);

@@ -242,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
                           "*** Failed to load bitstream missing.bit: file cannot be opened\n",
                  NOT_LOADED},
         run_case{"other_device", "", "", LOAD_FAILED + "file is built for another device\n", NOT_LOADED, "",
-                 test::make_bit({{'b', test::bit_body("2v3000fg676")}}, {1, 2})},
+                 make_bit({{'b', bit_body("2v3000fg676")}}, {1, 2})},
         run_case{"no_data", "", "", LOAD_FAILED + "file is unreadable or malformed\n", NOT_LOADED, "",
                  test::bridge_bit({})},
         run_case{"vendor_ff", "", "flash_vendor = 0xff\n",

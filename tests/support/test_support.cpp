@@ -10,12 +10,12 @@
 #include <stdexcept>
 
 #if defined(_WIN32)
+#define SHELL_START "cd /d \""
 #define NUL_DEVICE "NUL"
-#define CD "cd /d "
 #else
 #include <sys/wait.h>
+#define SHELL_START "cd \""
 #define NUL_DEVICE "/dev/null"
-#define CD "cd "
 #endif
 
 namespace fs = std::filesystem;
@@ -25,20 +25,22 @@ namespace test {
 namespace {
 
 std::string without_cr(std::string text) {
-  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
-    text.erase(at, 1);
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
   return text;
+}
+
+std::string read_text(const std::string &path) {
+  const std::vector<uint8_t> bytes = read_file(path);
+  return without_cr({bytes.begin(), bytes.end()});
 }
 
 }  // namespace
 
-// Made with the first free number: making a folder is atomic, so no two
-// tests, in one process or in several, get the same one.
+// The first free number: making a folder is atomic, so no two tests, in one
+// process or in several, get the same one.
 scratch_dir::scratch_dir() {
-  unsigned k = 0;
-  do
-    root = (fs::temp_directory_path() / ("sorvel-test-" + std::to_string(k++))).generic_string();
-  while (!fs::create_directory(root));
+  for (unsigned k = 0; root.empty() || !fs::create_directory(root); ++k)
+    root = (fs::temp_directory_path() / ("sorvel-test-" + std::to_string(k))).generic_string();
 }
 
 scratch_dir::~scratch_dir() {
@@ -65,7 +67,7 @@ std::vector<uint8_t> read_file(const std::string &path) {
 
 std::vector<std::string> read_lines(const std::string &path) {
   std::vector<std::string> lines;
-  std::istringstream in(without_cr(read_text(path)));
+  std::istringstream in(read_text(path));
   for (std::string line; std::getline(in, line);)
     lines.push_back(line);
   return lines;
@@ -99,24 +101,22 @@ std::vector<uint8_t> bridge_bit(const std::vector<uint8_t> &data) {
 
 std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
   std::vector<uint8_t> bytes(n);
-  for (uint8_t &b : bytes) {
-    seed = seed * 1103515245u + 12345u;
-    b = static_cast<uint8_t>(seed >> 16);
-  }
+  for (uint8_t &b : bytes)
+    b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16);
   return bytes;
 }
 
 uint8_t reversed(uint8_t b) {
   uint8_t r = 0;
   for (int bit = 0; bit < 8; ++bit)
-    if (b & (1 << bit)) r = static_cast<uint8_t>(r | (0x80 >> bit));
+    r = static_cast<uint8_t>(r << 1 | (b >> bit & 1));
   return r;
 }
 
 // Through the system's shell, standard output and error to files in dir.
 run_result run_program(const std::string &program, const std::string &dir,
                        const std::vector<std::string> &args, const char *variable, const char *value) {
-  std::string command = CD "\"" + dir + "\" && \"" + host_path(program) + "\"";
+  std::string command = SHELL_START + dir + "\" && \"" + host_path(program) + "\"";
   for (const std::string &arg : args)
     command += " \"" + arg + "\"";
   command += " <" + std::string(NUL_DEVICE) + " >stdout.txt 2>stderr.txt";
@@ -128,7 +128,7 @@ run_result run_program(const std::string &program, const std::string &dir,
   const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);
 #endif
   if (variable != nullptr) set_env(variable, nullptr);
-  return {status, without_cr(read_text(dir + "/stdout.txt")), read_text(dir + "/stderr.txt")};
+  return {status, read_text(dir + "/stdout.txt"), read_text(dir + "/stderr.txt")};
 }
 
 std::string utility_in(const scratch_dir &dir, const std::string &libraryFolder) {

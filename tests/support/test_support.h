@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "bit_file.h"
+#include "bit_file.h"  // .bit files made in memory
 
 namespace test {
 
@@ -25,20 +25,13 @@ void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 inline void write_text(const std::string &path, const std::string &text) {
   write_file(path, {text.begin(), text.end()});
 }
-constexpr size_t READ_LIMIT = 32u << 20;                  // more than any run of the suite writes
-std::vector<uint8_t> read_file(const std::string &path);  // at most READ_LIMIT bytes
-inline std::string read_text(const std::string &path) {
-  const std::vector<uint8_t> bytes = read_file(path);
-  return {bytes.begin(), bytes.end()};
-}
+constexpr size_t READ_LIMIT = 32u << 20;                       // more than any run of the suite writes
+std::vector<uint8_t> read_file(const std::string &path);       // at most READ_LIMIT bytes
 std::vector<std::string> read_lines(const std::string &path);  // without line ends
 std::string captured_stdout();                                 // line ends as on Linux
 std::string host_path(const std::string &path);                // under Wine, on drive Z:
 void set_env(const char *name, const char *value);             // null: removed
 
-using ::bit_body;  // .bit files made in memory
-using ::bit_record;
-using ::make_bit;
 std::vector<uint8_t> bridge_bit(const std::vector<uint8_t> &data);  // for the bridge device
 std::vector<uint8_t> pattern(size_t n, uint32_t seed = 1);
 uint8_t reversed(uint8_t b);
