@@ -1,7 +1,6 @@
 // sorvel.exe against a card-access library of the tests' own, which lays out
 // its records from the maker's description and shares no header with the
-// project and exports its cdecl calls as _KORVAN2_X@N: the values it wrote
-// at their byte offsets must come out whole.
+// project: the values it wrote at their byte offsets must come out whole.
 #include <gtest/gtest.h>
 
 #include <string>

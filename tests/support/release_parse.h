@@ -1,6 +1,5 @@
-// Frees what a parse of the utility's command line stored. The utility keeps
-// the parser's copies for the life of the process and the module offers no
-// release; a test or fuzz target frees them, so that only real leaks show.
+// Frees what a parse stored (the utility keeps it to the end and the module
+// has no release), so that a leak checker shows only real leaks.
 #pragma once
 
 #include <cstdlib>
