@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -44,10 +45,8 @@ bool refill_window(header_walk &w, FILE *file, uint64_t fileSize) {
 // The part name record: compared, lower-cased, with the bridge device.
 bool is_bridge_device(const uint8_t *name, uint32_t length) {
   char text[32] = {};
-  for (uint32_t k = 0; k < length && name[k] != 0; ++k) {
-    char c = static_cast<char>(name[k]);
-    text[k] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  }
+  for (uint32_t k = 0; k < length && name[k] != 0; ++k)
+    text[k] = static_cast<char>(std::tolower(name[k]));  // the C locale: A to Z only
   text[length] = '\0';
   return std::strcmp(text, BIT_DEVICE_NAME) == 0;
 }

@@ -86,13 +86,11 @@ void report_build_date(bool available) {
   uint32_t dateWord = 0;
   (void)korvan.KORVAN2_Read(g_card, KORVAN_WIDTH_32, BUILD_REG_FLAGS, BUILD_TIME_REG, &timeWord, 4);
   (void)korvan.KORVAN2_Read(g_card, KORVAN_WIDTH_32, BUILD_REG_FLAGS, BUILD_DATE_REG, &dateWord, 4);
-  char text[64];
-  std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", static_cast<int>(dateWord & 0xFF),
-                static_cast<int>(dateWord >> 8 & 0xFF), static_cast<int>(dateWord >> 16 & 0xFFFF),
-                static_cast<int>(timeWord >> 24 & 0xFF), static_cast<int>(timeWord >> 16 & 0xFF),
-                static_cast<int>(timeWord >> 8 & 0xFF));
-  std::printf("Current bridge build date: %s (0x%8.8lx_%8.8lx)\n", text, static_cast<unsigned long>(dateWord),
-              static_cast<unsigned long>(timeWord));
+  std::printf("Current bridge build date: %02d/%02d/%04d %02d:%02d:%02d (0x%8.8lx_%8.8lx)\n",
+              static_cast<int>(dateWord & 0xFF), static_cast<int>(dateWord >> 8 & 0xFF),
+              static_cast<int>(dateWord >> 16 & 0xFFFF), static_cast<int>(timeWord >> 24 & 0xFF),
+              static_cast<int>(timeWord >> 16 & 0xFF), static_cast<int>(timeWord >> 8 & 0xFF),
+              static_cast<unsigned long>(dateWord), static_cast<unsigned long>(timeWord));
 }
 
 // The family, the revision and its report, the build date, the address and
