@@ -170,6 +170,7 @@ const std::string MODELS =
 const std::string TOO_LOW = "*** Current Bridge revision too low.\n    Rev01 or later bitstream required\n";
 const std::string REV00 = "Current Bridge revision: rev00\n" + CHECKS.substr(31);
 const std::string AT_ADDRESS = CHECKS.substr(0, CHECKS.find("0x0\n"));
+const std::string FROM_CONTROL = CHECKS.substr(CHECKS.find("Control"));
 const std::string FROM_ADDRESS = full_run(8).substr(CHECKS.find("Control"));
 const std::string TIME_0 = "Current bridge build date: 28/06/2019 00:00:00 (0x07e3061c_00000000)\n";
 const std::string DATE_0 = "Current bridge build date: 00/00/0000 09:05:07 (0x00000000_09050700)\n";
@@ -186,6 +187,11 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{"index_wins_over_id", "-card 5 -index 1 b.bit",
                  "[card]\nid = 5\n[card]\nid = 9\nfail = clock\n", CHECKS + NO_CLOCK,
                  opened("open_index 1") + LOADER + "call clock 0 33000000 -> 2002|" + CLOSE},
+        run_case{"build_date_31_03_2023", "", "build_date = 0x07e7031f\nfail = clock\n",
+                 CHECKS.substr(0, 31) +
+                     "Current bridge build date: 31/03/2023 09:05:07 (0x07e7031f_09050700)\n" + FROM_CONTROL +
+                     NO_CLOCK,
+                 NO_CLOCK_CALLS},
         run_case{"board_type_6", "", "board_type = 6\n", MODELS,
                  "call open_id 0 -> 0|call card_info -> 0|" + CLOSE},
         run_case{"logic_revision_21", "", "logic_revision = 0x21\n", "*** LogicRevision 21 not recognised\n",
@@ -194,10 +200,8 @@ INSTANTIATE_TEST_SUITE_P(
                  REFUSED},
         run_case{"halcyra_rev00_forced", "+f b.bit", "logic_revision = 0x10\n",
                  "Current Bridge revision: rev00\n" + TOO_LOW, REFUSED},
-        run_case{
-            "halcyra_rev01", "", "logic_revision = 0x11\nfail = clock\n",
-            "Current Bridge revision: rev01\n" + NO_DATE + CHECKS.substr(CHECKS.find("Control")) + NO_CLOCK,
-            NO_CLOCK_CALLS},
+        run_case{"halcyra_rev01", "", "logic_revision = 0x11\nfail = clock\n",
+                 "Current Bridge revision: rev01\n" + NO_DATE + FROM_CONTROL + NO_CLOCK, NO_CLOCK_CALLS},
         run_case{"perinel_rev00_gate", "", "board_type = 8\nlogic_revision = 0x10\n",
                  REV00 + "*** This utility requires Halcyra Bridge revision 01 or later.\n", REFUSED,
                  "R lib 7c 7e3061c|call close -> 0|"},
