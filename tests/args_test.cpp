@@ -84,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
         parse_case{"/f|a.bit", "Boolean option f should be specified as -f or +f\n", ""},
         parse_case{"/sdk", "/sdk option requires parameter: path to KORVAN SDK root\n", ""},
         parse_case{"-a%sb", "Unknown option: -a%sb\n", ""}, parse_case{"-card|1|+f", TOO_FEW, ""},
-        parse_case{"-index|0|+f|/card|0x1f|b.bit|extra", "", "card=31* index=0* f=1 | b.bit extra"},
+        parse_case{"-index|0|+f|/card|0xffffffff|b.bit|extra", "",
+                   "card=4294967295* index=0* f=1 | b.bit extra"},
         parse_case{"file.bit|-card|3", "", "| file.bit -card 3"},
         parse_case{"+f|-f|-card|5|-card|7|x", "", "card=7* | x"}, parse_case{"-f|+f|x", "", "f=1 | x"},
         parse_case{"/sdk|-card|x", "", "sdk=-card | x"}, parse_case{"-card|0X1F|x", "", "card=0* | x"},
@@ -97,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Parser, SdkDirectoryFromEnvironmentThenOption) {
   test::set_env(KORVAN_SDK4, " D:/sdk/ ");
   table t, u, v;
-  ASSERT_EQ(parse(t, "x").status + parse(u, "/sdk|E:/x/|-bitdir|/|x").status, 0);
+  ASSERT_EQ(parse(t, "x").status + parse(u, "/sdk|\t\n\v\f\rE:/x/\r\f\v\n\t|-bitdir|/|x").status, 0);
   EXPECT_EQ(std::string(t.set.sdkDir) + " " + u.set.sdkDir + " " + u.set.bitDir, "D:\\sdk E:\\x \\");
   test::set_env(KORVAN_SDK4, nullptr);
   ASSERT_EQ(parse(v, "x").status, 0);

@@ -64,6 +64,7 @@ TEST(HeaderWalk, GivesTheStatusAndWhereTheDataIs) {
       {"e_length_huge", e_length(0xFF), 0},
       {"a_1000_across_refill", make_bit({filler('a', 1000), part(PART), filler('c', 900)}, DATA), 0},
       {"key_at_the_window_end", make_bit({filler('a', 1006), part(PART)}, DATA), 0},
+      {"a_1009_one_byte_past_the_window", make_bit({filler('a', 1009), part(PART)}, DATA), 0},
       {"a_length_1021_fits", make_bit({filler('a', 1021), part(PART)}, DATA), 0},
       {"a_length_1022_too_long", make_bit({filler('a', 1022), part(PART)}, DATA), BIT_MALFORMED},
       {"first_field_5000", first_field(5000), 0},

@@ -80,6 +80,7 @@ TEST(FlashAndBridgeModels, AnswerEachStep) {
            {with(0, 0, flash_operation::program), erase0 + "W0:40 W0:0 R0:0 R0:0"},
            // The Flash answers only after reset, out of reset and enable, in this order.
            {with(0), "pFF rFF c93 c8C c9F rFF c9F c90 c8C c90 c93 r0 c9F rFF"},
+           {with(0), "W0:20 W0:D0 W0:40 W0:0 W0:FF c9F c8C c93 r0"},  // a reset sets the counter to 0
            // The data register reads what the last read cycle presented.
            {with(0), enabled + "d90 c14 d1234 pFF c97 rB0 c91 c91 rD4 q95"},
            {with(0), enabled + "c92 r1 c91 c92 r2 c97 c91 c92 r1"}}) {  // counter to the next block
