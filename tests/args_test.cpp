@@ -95,6 +95,17 @@ INSTANTIATE_TEST_SUITE_P(
         parse_case{"-card|99999999999|x", "", "card=4294967295* | x"},
         parse_case{"-" + std::string(2000, 'q'), "Unknown option: -" + std::string(1006, 'q'), ""}));  // cut
 
+TEST(Parser, NullArgumentsAreRefused) {
+  table t;
+  const char *argv[] = {"sorvel"};
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(parse_command_line(nullptr, 1, argv, &t.set) + parse_command_line("sorvel", 1, argv, nullptr),
+            -2);
+  EXPECT_EQ(test::captured_stdout(),
+            "parse_command_line(): argument 'appName' is NULL (must not be NULL)\n"
+            "parse_command_line(): argument 'args' is NULL (must not be NULL)\n");
+}
+
 TEST(Parser, SdkDirectoryFromEnvironmentThenOption) {
   test::set_env(KORVAN_SDK4, " D:/sdk/ ");
   table t, u, v;

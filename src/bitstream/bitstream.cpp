@@ -44,11 +44,10 @@ bool refill_window(header_walk &w, FILE *file, uint64_t fileSize) {
 
 // The part name record: compared, lower-cased, with the bridge device.
 bool is_bridge_device(const uint8_t *name, uint32_t length) {
-  char text[32] = {};
-  for (uint32_t k = 0; k < length && name[k] != 0; ++k)
-    text[k] = static_cast<char>(std::tolower(name[k]));  // the C locale: A to Z only
-  text[length] = '\0';
-  return std::strcmp(text, BIT_DEVICE_NAME) == 0;
+  const char *device = BIT_DEVICE_NAME;
+  for (uint32_t k = 0; k < length && name[k] != 0; ++k, ++device)
+    if (std::tolower(name[k]) != *device) return false;  // the C locale: A to Z only
+  return *device == '\0';
 }
 
 constexpr uint8_t reversed(uint8_t b) {

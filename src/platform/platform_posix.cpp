@@ -19,7 +19,7 @@ FILE *platform_open_for_reading(const char *path) {
 }
 
 int platform_seek(FILE *file, int64_t offset, int origin) {
-  return fseeko(file, static_cast<off_t>(offset), origin) == 0 ? 0 : -1;
+  return fseeko(file, static_cast<off_t>(offset), origin);  // 0, or -1 on failure
 }
 
 int64_t platform_tell(FILE *file) { return static_cast<int64_t>(ftello(file)); }
