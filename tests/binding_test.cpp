@@ -56,14 +56,17 @@ TEST(Binding, CurrentFolderIsNotSearched) {
 #if defined(_WIN32)
 // The simulated korvan.dll in the export styles it was not built in: a whole run succeeds.
 TEST(Binding, OtherExportStylesRunWhole) {
+  int styles = 0;  // the two the package's library is not built in
   for (const std::string style : {"cdecl", "stdcall", "stdcall-decorated"}) {
     if (!fs::exists(test::host_path(LIBRARY_DIR "/exports-" + style))) continue;
+    ++styles;
     test::scratch_dir dir;
     test::write_file(dir.file("b.bit"), test::bridge_bit(test::pattern(300)));
     const test::run_result r = test::run_program(test::utility_in(dir, LIBRARY_DIR "/exports-" + style),
                                                  dir.path(), {"b.bit"}, "KORVAN_SIM", nullptr);
     EXPECT_EQ(r.status, 0) << style << ": " << r.out;
   }
+  EXPECT_EQ(styles, 2);
 }
 #endif
 

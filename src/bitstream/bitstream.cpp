@@ -35,7 +35,7 @@ void consume(header_walk &w, uint32_t count) {
 bool refill_window(header_walk &w, FILE *file, uint64_t fileSize) {
   std::memmove(w.window, w.window + w.cursor, w.available);
   const uint64_t wanted = std::min<uint64_t>(BIT_HEADER_WINDOW - w.available, fileSize);
-  size_t got = wanted == 0 ? 0 : std::fread(w.window + w.available, 1, static_cast<size_t>(wanted), file);
+  const size_t got = std::fread(w.window + w.available, 1, static_cast<size_t>(wanted), file);  // 0 for 0
   if (got == 0) return false;
   w.cursor = 0;
   w.available += static_cast<uint32_t>(got);

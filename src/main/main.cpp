@@ -24,19 +24,13 @@ const char *status_text(korvan_status status) { return korvan.KORVAN2_GetStatusS
 
 // By index when the index option was given, whatever its value; by ID otherwise.
 bool open_chosen_card(const command_line &cl) {
-  const arg_option &card = cl.options[OPTION_CARD];
-  const arg_option &index = cl.options[OPTION_INDEX];
-  if (index.given) {
-    const korvan_status status = korvan.KORVAN2_OpenCardByIndex(index.value.u, &g_card);
-    if (status != 0)
-      std::printf("*** Failed to open card with index %d: %s\n", static_cast<int>(index.value.u),
-                  status_text(status));
-    return status == 0;
-  }
-  const korvan_status status = korvan.KORVAN2_OpenCard(card.value.u, &g_card);
+  const bool byIndex = cl.options[OPTION_INDEX].given != 0;
+  const uint32_t number = cl.options[byIndex ? OPTION_INDEX : OPTION_CARD].value.u;
+  const korvan_status status =
+      byIndex ? korvan.KORVAN2_OpenCardByIndex(number, &g_card) : korvan.KORVAN2_OpenCard(number, &g_card);
   if (status != 0)
-    std::printf("*** Failed to open card with ID %d: %s\n", static_cast<int>(card.value.u),
-                status_text(status));
+    std::printf("*** Failed to open card with %s %d: %s\n", byIndex ? "index" : "ID",
+                static_cast<int>(number), status_text(status));
   return status == 0;
 }
 

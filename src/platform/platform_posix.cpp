@@ -10,14 +10,6 @@
 
 void platform_sleep_ms(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// Unbuffered: the reader asks for exactly what it needs, so the header is
-// one read of at most 1024 bytes and the data one read into its buffer.
-FILE *platform_open_for_reading(const char *path) {
-  FILE *file = std::fopen(path, "rb");
-  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
-}
-
 int platform_seek(FILE *file, int64_t offset, int origin) {
   return fseeko(file, static_cast<off_t>(offset), origin);  // 0, or -1 on failure
 }
