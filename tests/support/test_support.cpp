@@ -24,8 +24,9 @@ namespace test {
 
 namespace {
 
-std::string without_cr(std::string text) {
-  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+std::string without_cr(std::string text) {  // CR LF to LF; a lone CR stays, to be seen
+  for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+    text.erase(at, 1);
   return text;
 }
 
@@ -39,8 +40,10 @@ std::string read_text(const std::string &path) {
 // The first free number: making a folder is atomic, so no two tests, in one
 // process or in several, get the same one.
 scratch_dir::scratch_dir() {
-  for (unsigned k = 0; root.empty() || !fs::create_directory(root); ++k)
-    root = (fs::temp_directory_path() / ("sorvel-test-" + std::to_string(k))).generic_string();
+  unsigned k = 0;
+  do
+    root = (fs::temp_directory_path() / ("sorvel-test-" + std::to_string(k++))).generic_string();
+  while (!fs::create_directory(root));
 }
 
 scratch_dir::~scratch_dir() {
