@@ -69,6 +69,7 @@ TEST(HeaderWalk, GivesTheStatusAndWhereTheDataIs) {
       {"a_length_1022_too_long", make_bit({filler('a', 1022), part(PART)}, DATA), BIT_MALFORMED},
       {"first_field_5000", first_field(5000), 0},
       {"empty_file", {}, BIT_MALFORMED},
+      {"ends_in_first_length", {0x00}, BIT_MALFORMED},
       {"ends_before_key", cut(GOOD, 13), BIT_MALFORMED},
       {"ends_in_record", cut(GOOD, 20), BIT_MALFORMED},
       {"ends_in_e_length", cut(GOOD, GOOD.size() - DATA.size() - 2), BIT_MALFORMED}};
