@@ -2,12 +2,15 @@
 # Builds everything and runs every test: the Linux build (GCC, with a
 # valgrind run), the sanitizer build (Clang: AddressSanitizer with leak
 # checking, UndefinedBehaviorSanitizer, and the fuzz targets briefly), and
-# the 32-bit Windows build (MinGW-w64 i686) under 32-bit Wine, or, where the
-# machine runs no 32-bit code, its files checked without running it.
+# the 32-bit Windows build (MinGW-w64 i686) under 32-bit Wine, natively or
+# under qemu-user (less the cases that need the page-fault trap), or, where
+# the machine can run no 32-bit code at all, its files checked without
+# running it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest valgrind g++-multilib qemu-user-static \
   gtkwave clang libclang-rt-14-dev g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
+bash scripts/setup-i386.sh  # once: 32-bit programs emulated where the kernel runs none
 
 echo "== Linux"
 cmake -S . -B build/linux -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON >/dev/null
@@ -22,9 +25,9 @@ cmake --build build/sanitize -j2
 
 echo "== Windows (32-bit)"
 windows=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVEL_WERROR=ON)
-if ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
-  # Some kernels are built without 32-bit emulation: Wine cannot start there.
-  echo "This machine cannot run 32-bit x86 programs, so not Wine either: the Windows programs are"
+mode=$(bash scripts/setup-i386.sh --mode)
+if [ "$mode" = none ] || ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
+  echo "This machine runs no 32-bit x86 programs, natively or emulated, so not Wine either: the Windows programs are"
   echo "built and their files checked (format, imports, exports, version, the ZIP's checksum), not run."
   cmake -S . -B build/windows-files "${windows[@]}" -DSORVEL_WINE=OFF >/dev/null
   cmake --build build/windows-files -j2
@@ -35,11 +38,21 @@ fi
 source scripts/wine-env.sh
 cmake -S . -B build/windows "${windows[@]}" >/dev/null
 cmake --build build/windows -j2
+skip=()
+if [ "$mode" = emulated ]; then
+  # qemu-user hands Wine a fault without its trap number, so Wine raises no
+  # access violation: the caught window cannot work there.
+  skip=(-LE trap)
+  left=$(cd build/windows && ctest -N -L trap | sed -n 's/^Total Tests: //p')
+  echo "32-bit programs run under qemu-user here: $left cases labelled trap (the caught window, every run on"
+  echo "the mapped path) are left out, as the emulator gives Wine no page-fault trap; window_i386 covers the window."
+fi
 # Each test is a Wine process of its own. Only a start of Wine that fails
 # before the program runs (seen once in some thousand: a failing status and
 # no output at all) is tried again, by scripts/wine-run.sh; a test that
 # fails is not tried again.
 export SORVEL_WINE_RETRIES=$PWD/build/windows/wine-retries.log
 rm -f "$SORVEL_WINE_RETRIES"
-(cd build/windows && ctest -j2 --output-on-failure && cpack >/dev/null && sha256sum -c sorvel-1.0-windows-x86.zip.sha256)
+(cd build/windows && ctest -j2 --output-on-failure "${skip[@]}" && cpack >/dev/null &&
+  sha256sum -c sorvel-1.0-windows-x86.zip.sha256)
 echo "Wine failed to start a program $(cat "$SORVEL_WINE_RETRIES" 2>/dev/null | wc -l) times (retried)"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "window/mapped_window.h"
+#include "window_sequence.h"
 #include "window/x86_access.h"
 
 namespace {
@@ -64,42 +65,12 @@ TEST(Decoder, LoadsReachTheRegisterAsTheInstructionSays) {
   EXPECT_EQ(loaded_register(0x1111222233334444u, 0x8001, load_kind::sign_extend_64), 0xFFFFFFFFFFFF8001u);
 }
 
-// A watched page with registers at 0x1C and 0x1E, each load presenting a
-// value of its own: every access to them reaches the client once, in order,
-// whether carried out by decoding or let through by a single step.
+// The shared sequence of register, byte and plain accesses through a watched page.
 TEST(MappedWindow, EveryRegisterAccessReachesTheClientInOrder) {
-  struct seen {
-    std::vector<std::string> events;
-    uint16_t next = 0x1230;
-  } log;
-  const window_client client{
-      &log, [](void *, uint32_t offset) { return offset == 0x1C || offset == 0x1E; },
-      [](void *context, uint32_t offset) {
-        seen *s = static_cast<seen *>(context);
-        s->events.push_back("R " + std::to_string(offset) + " " + std::to_string(s->next));
-        return s->next++;
-      },
-      [](void *context, uint32_t offset, uint16_t value) {
-        static_cast<seen *>(context)->events.push_back("W " + std::to_string(offset) + " " +
-                                                       std::to_string(value));
-      }};
-  mapped_window *window = window_open(0x3000, 0x1C, client);
-  ASSERT_NE(window, nullptr);
-  volatile uint8_t *base = static_cast<uint8_t *>(window_base(window));
-  auto reg = [base](uint32_t offset) { return reinterpret_cast<volatile uint16_t *>(base + offset); };
-  *reg(0x1E) = 0x90;
-  const uint16_t first = *reg(0x1E);
-  *reg(0x1C) = 0x40;
-  const uint16_t second = *reg(0x1C);
-  const uint8_t byte = base[0x1E];  // a byte load and store: let through by a single step
-  base[0x1E] = 0x55;                // the high byte as last presented
-  *reg(0x100) = 0xABCD;             // plain memory in the watched page
-  const uint16_t plain = *reg(0x100);
-  *reg(0x2000) = 0x5555;  // outside the watched page
-  window_close(window);
-  EXPECT_EQ(std::vector<int>({first, second, byte, plain}), std::vector<int>({0x1230, 0x1231, 0x32, 0xABCD}));
-  EXPECT_EQ(log.events, (std::vector<std::string>{"W 30 144", "R 30 4656", "W 28 64", "R 28 4657",
-                                                  "R 30 4658", "W 30 4693"}));
+  const test::window_outcome out = test::run_window_sequence();
+  ASSERT_TRUE(out.opened);
+  EXPECT_EQ(out.values, test::WINDOW_VALUES);
+  EXPECT_EQ(out.events, test::WINDOW_EVENTS);
 }
 
 }  // namespace

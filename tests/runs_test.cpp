@@ -249,7 +249,7 @@ INSTANTIATE_TEST_SUITE_P(
         run_case{"build_time_read_fails", "", "fail = read:1\n",
                  "Current Bridge revision: rev02\n" + TIME_0 + FROM_ADDRESS, RAN,
                  "R lib 78 9050700 -> 2002|"},
-        run_case{"build_date_read_fails", "", "fail = read:2\n",
+        run_case{"build_date_read_fails_mapped", "", "fail = read:2\n",
                  "Current Bridge revision: rev02\n" + DATE_0 + FROM_ADDRESS, RAN, "", 8, path::mapped},
         run_case{"status_read_fails", "", "fail = read:100\n", full_run(8), RAN},
         run_case{"last_read_back_fails", "", "fail = read:" + LAST_READ + "\n",
@@ -357,7 +357,8 @@ TEST_P(Traffic, EverySequenceReachesTheBusAsItsStepTableSays) {
               wave.times.end());  // every access later than the one before
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, Traffic, testing::Values(path::library, path::mapped));
+INSTANTIATE_TEST_SUITE_P(Paths, Traffic, testing::Values(path::library, path::mapped),
+                         [](const testing::TestParamInfo<path> &param_info) { return test::path_name(param_info.param); });
 
 // The sample on the built-in card, from a file that can only be read.
 TEST(Runs, SampleOnTheBuiltInCard) {
@@ -427,6 +428,9 @@ TEST_P(PowerCut, ImageKeepsWhatWasDoneAndACleanRunMendsIt) {
 
 INSTANTIATE_TEST_SUITE_P(Runs, PowerCut,
                          testing::Combine(testing::Values(path::library, path::mapped),
-                                          testing::Values("program", "erase")));
+                                          testing::Values("program", "erase")),
+                         [](const testing::TestParamInfo<std::tuple<path, std::string>> &param_info) {
+                           return test::path_name(std::get<0>(param_info.param)) + "_" + std::get<1>(param_info.param);
+                         });
 
 }  // namespace

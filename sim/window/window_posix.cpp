@@ -9,8 +9,8 @@
 
 #include "window_platform.h"
 
-#if !defined(__x86_64__)
-#error "catching mapped accesses is built for x86-64 here"
+#if !defined(__x86_64__) && !defined(__i386__)
+#error "catching mapped accesses is built for x86 here"
 #endif
 
 namespace ksim {
@@ -34,14 +34,27 @@ void pass_on(const struct sigaction &previous, int signal, siginfo_t *info, void
   }
 }
 
+#if defined(__x86_64__)
+cpu_registers registers_of(greg_t *gregs) {
+  auto at = [gregs](int index) { return reinterpret_cast<uintptr_t *>(&gregs[index]); };
+  return {{at(REG_RAX), at(REG_RCX), at(REG_RDX), at(REG_RBX), at(REG_RSP), at(REG_RBP), at(REG_RSI),
+           at(REG_RDI), at(REG_R8), at(REG_R9), at(REG_R10), at(REG_R11), at(REG_R12), at(REG_R13),
+           at(REG_R14), at(REG_R15)},
+          at(REG_RIP)};
+}
+#else
+cpu_registers registers_of(greg_t *gregs) {  // no r8-r15 in 32-bit code
+  auto at = [gregs](int index) { return reinterpret_cast<uintptr_t *>(&gregs[index]); };
+  return {{at(REG_EAX), at(REG_ECX), at(REG_EDX), at(REG_EBX), at(REG_UESP), at(REG_EBP), at(REG_ESI),
+           at(REG_EDI)},
+          at(REG_EIP)};
+}
+#endif
+
 void on_fault(int signal, siginfo_t *info, void *context) {
   greg_t *gregs = static_cast<ucontext_t *>(context)->uc_mcontext.gregs;
   const bool write = (gregs[REG_ERR] & PAGE_FAULT_WRITE) != 0;
-  auto at = [gregs](int index) { return reinterpret_cast<uintptr_t *>(&gregs[index]); };
-  cpu_registers cpu{
-      {at(REG_RAX), at(REG_RCX), at(REG_RDX), at(REG_RBX), at(REG_RSP), at(REG_RBP), at(REG_RSI), at(REG_RDI),
-       at(REG_R8), at(REG_R9), at(REG_R10), at(REG_R11), at(REG_R12), at(REG_R13), at(REG_R14), at(REG_R15)},
-      at(REG_RIP)};
+  cpu_registers cpu = registers_of(gregs);
   bool step = false;
   if (!handle_fault(info->si_addr, write, &cpu, &step)) return pass_on(previous_segv, signal, info, context);
   if (step) gregs[REG_EFL] |= TRAP_FLAG;

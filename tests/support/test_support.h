@@ -48,7 +48,8 @@ inline const char *const USAGE =  // sorvel /?
 
 // The utility's two register paths, and the card-file line that picks one.
 enum class path { library, mapped };
-inline void PrintTo(path p, std::ostream *os) { *os << (p == path::mapped ? "mapped" : "library"); }
+inline std::string path_name(path p) { return p == path::mapped ? "mapped" : "library"; }  // "mapped": a trap case
+inline void PrintTo(path p, std::ostream *os) { *os << path_name(p); }
 inline std::string window_line(path p) { return p == path::mapped ? "window = full\n" : "window = none\n"; }
 
 struct run_result {
