@@ -40,7 +40,7 @@ void BM_HeaderWalk(benchmark::State &state) {
   for (auto _ : state) {
     uint32_t length = 0;
     uint32_t offset = 0;
-    if (parse_bit_header(file, &length, &offset) != 0) state.SkipWithError("walk failed");
+    if (parse_bit_header(file, "sample.bit", &length, &offset) != 0) state.SkipWithError("walk failed");
     benchmark::DoNotOptimize(length);
   }
   std::fclose(file);

@@ -40,12 +40,17 @@ void store(void *context, uint32_t offset, uint16_t value) {
   record_access_wave(card, true);
 }
 
-// The crash rule: the power is cut as its operation begins, the trace kept
-// up to there.
+bool is_due(const operation_rule &rule, flash_operation operation, uint64_t nth) {
+  return rule.operation == operation && rule.nth == nth;
+}
+
+// The interrupt rule: the process interrupted as its operation begins. The
+// crash rule: the power cut there, the trace and the waveform kept up to it.
 void count_operation(void *context, flash_operation operation) {
   auto *card = static_cast<sim_card *>(context);
-  const crash_rule &crash = card->config.crash;
-  if (operation != crash.operation || ++card->operationsBegun != crash.nth) return;
+  const uint64_t nth = ++card->operationsBegun[static_cast<int>(operation)];
+  if (is_due(card->config.interrupt, operation, nth)) interrupt_process();
+  if (!is_due(card->config.crash, operation, nth)) return;
   if (card->rec.trace != nullptr) std::fflush(card->rec.trace);
   waveform_flush(&card->wave);
   power_cut();
@@ -65,7 +70,8 @@ bool open_flash(sim_card *card, std::string *error) {
     return false;
   }
   flash_init(&card->bridge.flash, params, cells);
-  if (card->config.crash.operation != flash_operation::none)
+  if (card->config.crash.operation != flash_operation::none ||
+      card->config.interrupt.operation != flash_operation::none)
     card->bridge.flash.observer = flash_observer{card, count_operation};
   return true;
 }

@@ -34,10 +34,10 @@ bytes cut(bytes file, size_t keep) {
   return file;
 }
 
-bytes e_length(uint8_t byte) {  // every byte of the "e" record's length the same
+bytes e_length(uint32_t n) {  // the "e" record declares n data bytes
   bytes file = make_bit({part(PART)}, DATA);
-  std::fill(file.end() - static_cast<long>(DATA.size()) - 4, file.end() - static_cast<long>(DATA.size()),
-            byte);
+  for (int k = 0; k < 4; ++k)
+    file[file.size() - DATA.size() - 1 - static_cast<size_t>(k)] = static_cast<uint8_t>(n >> 8 * k);
   return file;
 }
 
@@ -45,7 +45,8 @@ const bytes GOOD =
     make_bit({{'a', bit_body("top")}, part(PART), {'c', bit_body("2019")}, {'d', bit_body("12")}}, DATA);
 
 // The data is whatever follows the "e" record's length, to the end of the
-// file; on failure the out-parameters are untouched.
+// file, unless that length is more; on failure the out-parameters are
+// untouched.
 TEST(HeaderWalk, GivesTheStatusAndWhereTheDataIs) {
   const std::vector<std::tuple<const char *, bytes, korvan_status>> cases = {
       {"typical", GOOD, 0},
@@ -61,7 +62,11 @@ TEST(HeaderWalk, GivesTheStatusAndWhereTheDataIs) {
       {"order_c_a_b_d", make_bit({{'c', {}}, {'a', {}}, part(PART), {'d', {}}}, DATA), 0},
       {"second_part_compared", make_bit({part(PART), part("2v3000fg676")}, DATA), BIT_WRONG_DEVICE},
       {"no_part", make_bit({{'a', bit_body("top")}}, DATA), 0},
-      {"e_length_huge", e_length(0xFF), 0},
+      {"e_length_0", e_length(0), 0},
+      {"e_length_smaller", e_length(1), 0},
+      {"e_length_one_more", e_length(8), BIT_MALFORMED},
+      {"e_length_huge", e_length(0xFFFFFFFF), BIT_MALFORMED},
+      {"e_length_straddles_the_window", make_bit({filler('a', 990), part(PART)}, DATA), 0},
       {"a_1000_across_refill", make_bit({filler('a', 1000), part(PART), filler('c', 900)}, DATA), 0},
       {"key_at_the_window_end", make_bit({filler('a', 1006), part(PART)}, DATA), 0},
       {"a_1009_one_byte_past_the_window", make_bit({filler('a', 1009), part(PART)}, DATA), 0},
@@ -79,7 +84,7 @@ TEST(HeaderWalk, GivesTheStatusAndWhereTheDataIs) {
     test::write_file(dir.file("walk.bit"), file);
     FILE *f = platform_open_for_reading(dir.file("walk.bit").c_str());
     uint32_t length = 0xAAAA, offset = 0xBBBB;
-    EXPECT_EQ(parse_bit_header(f, &length, &offset), std::get<2>(c)) << std::get<0>(c);
+    EXPECT_EQ(parse_bit_header(f, "walk.bit", &length, &offset), std::get<2>(c)) << std::get<0>(c);
     std::fclose(f);
     EXPECT_EQ(offset + length, std::get<2>(c) == 0 ? file.size() : 0xAAAAu + 0xBBBBu) << std::get<0>(c);
     EXPECT_TRUE(std::get<2>(c) != 0 || bytes(file.begin() + offset, file.end()) == DATA) << std::get<0>(c);
@@ -95,7 +100,7 @@ TEST(HeaderWalk, FileOver4GiBIsRefusedNotTruncated) {
     std::filesystem::resize_file(dir.file("huge.bit"), size);
     FILE *f = platform_open_for_reading(dir.file("huge.bit").c_str());
     uint32_t length = 0, offset = 0;
-    EXPECT_EQ(parse_bit_header(f, &length, &offset) == 0 ? uint64_t{offset} + length : 0,
+    EXPECT_EQ(parse_bit_header(f, "walk.bit", &length, &offset) == 0 ? uint64_t{offset} + length : 0,
               size >> 32 ? 0 : size);
     std::fclose(f);
   }

@@ -113,6 +113,16 @@ bool parse_operation(const std::string &text, flash_operation *out) {
                       out);
 }
 
+// "none", or "erase:N" or "program:N" with N from 1.
+bool parse_operation_rule(const std::string &text, operation_rule *rule) {
+  *rule = operation_rule();
+  if (text == "none") return true;
+  const size_t colon = text.find(':');
+  return colon != std::string::npos && parse_operation(trim(text.substr(0, colon)), &rule->operation) &&
+         rule->operation != flash_operation::none && parse_number(trim(text.substr(colon + 1)), &rule->nth) &&
+         rule->nth != 0;
+}
+
 // A number no larger than max, which fits in a byte.
 bool parse_byte(const std::string &text, uint8_t max, uint8_t *out) {
   uint32_t value = 0;
@@ -166,15 +176,8 @@ const key_parser key_parsers[] = {
     TEXT_KEY("flash_image", flashImage),
     NUMBER_KEY("busy_reads", flash.busyReads),
     {"stuck", [](const std::string &v, card_config *c) { return parse_operation(v, &c->flash.stuck); }},
-    {"crash",
-     [](const std::string &v, card_config *c) {
-       c->crash = crash_rule();
-       if (v == "none") return true;
-       const size_t colon = v.find(':');
-       return colon != std::string::npos && parse_operation(trim(v.substr(0, colon)), &c->crash.operation) &&
-              c->crash.operation != flash_operation::none &&
-              parse_number(trim(v.substr(colon + 1)), &c->crash.nth) && c->crash.nth != 0;
-     }},
+    {"crash", [](const std::string &v, card_config *c) { return parse_operation_rule(v, &c->crash); }},
+    {"interrupt", [](const std::string &v, card_config *c) { return parse_operation_rule(v, &c->interrupt); }},
     {"weak",
      [](const std::string &v, card_config *c) {
        c->flash.weak.clear();

@@ -19,8 +19,8 @@ constexpr uint32_t WINDOW_PAGE = 0x1000;  // a mapped space is a whole number of
 // The calls that a card file can make fail.
 enum class failing_call { open, card_info, space_info, clock, read, write };
 
-// The process ends as the nth operation of the kind begins (counted from 1).
-struct crash_rule {
+// The nth operation of a kind (counted from 1 over the whole run).
+struct operation_rule {
   flash_operation operation = flash_operation::none;
   uint32_t nth = 0;
 };
@@ -43,7 +43,8 @@ struct card_config {
   flash_params flash;
   std::string flashImage;
   std::vector<fail_rule> fail;
-  crash_rule crash;
+  operation_rule crash;      // the process ends as that operation begins, as in a power cut
+  operation_rule interrupt;  // the process is interrupted (Ctrl-C, SIGINT) as it begins
   std::string trace;
   std::string waveform;
   uint32_t waveformLimit = waveform_params().limit;  // register accesses; 0: no limit

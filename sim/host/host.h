@@ -1,6 +1,6 @@
 // What the simulated card needs of the system it runs on besides the
-// window: a file mapped into memory as the Flash's non-volatile cells, and
-// the power cut that ends the process where it stands.
+// window: a file mapped into memory as the Flash's non-volatile cells, the
+// power cut that ends the process where it stands, and an interrupt.
 #pragma once
 
 #include <cstddef>
@@ -28,5 +28,9 @@ constexpr int POWER_CUT_STATUS = 137;
 // Ends the process at once with a failing status, as a power cut would: no
 // handler runs, no buffer is flushed.
 [[noreturn]] void power_cut();
+
+// Interrupts the process as Ctrl-C would, and returns once its handlers have
+// run: SIGINT, or the console's Ctrl-C event.
+void interrupt_process();
 
 }  // namespace ksim

@@ -46,4 +46,6 @@ void power_cut() {
   _exit(POWER_CUT_STATUS);  // not reached
 }
 
+void interrupt_process() { kill(getpid(), SIGINT); }  // delivered before kill returns
+
 }  // namespace ksim

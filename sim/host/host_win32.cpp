@@ -54,4 +54,16 @@ void power_cut() {
   ExitProcess(static_cast<UINT>(POWER_CUT_STATUS));  // not reached
 }
 
+// The system runs the console's handlers on a thread of its own, at
+// kernel32's CtrlRoutine; here that thread is started as it would start it.
+void interrupt_process() {
+  const FARPROC routine = GetProcAddress(GetModuleHandleA("kernel32.dll"), "CtrlRoutine");
+  if (routine == nullptr) return;
+  HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void *>(routine)),
+                               reinterpret_cast<void *>(static_cast<uintptr_t>(CTRL_C_EVENT)), 0, nullptr);
+  if (thread == nullptr) return;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+}
+
 }  // namespace ksim

@@ -21,9 +21,11 @@ struct header_walk {
   uint64_t pendingSkip = 0;
   walk_step step = walk_step::FIRST;
   bool refill = true;
+  uint32_t declaredLength = 0;  // behind the "e" key
 };
 
 uint32_t be16(const uint8_t *p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
+uint32_t be32(const uint8_t *p) { return be16(p) << 16 | be16(p + 2); }
 
 void consume(header_walk &w, uint32_t count) {
   w.cursor += count;
@@ -77,7 +79,7 @@ void reverse_bits(uint8_t *bytes, uint32_t count) {
     bytes[k] = REVERSED[bytes[k]];
 }
 
-korvan_status parse_bit_header(FILE *file, uint32_t *dataLength, uint32_t *dataOffset) {
+korvan_status parse_bit_header(FILE *file, const char *name, uint32_t *dataLength, uint32_t *dataOffset) {
   if (platform_seek(file, 0, SEEK_END) != 0) return BIT_MALFORMED;
   const int64_t size = platform_tell(file);
   if (size < 0 || size > 0xFFFFFFFFll || platform_seek(file, 0, SEEK_SET) != 0) return BIT_MALFORMED;
@@ -115,7 +117,12 @@ korvan_status parse_bit_header(FILE *file, uint32_t *dataLength, uint32_t *dataO
       const uint8_t key = at[0];
       if (key < 'a' || key > 'e') return BIT_MALFORMED;
       if (key == 'e') {
-        w.pendingSkip = 5;  // the key and the data length, which is not used
+        if (w.available < 5) {
+          w.refill = true;  // the length may straddle the window's end
+          break;
+        }
+        w.declaredLength = be32(at + 1);
+        consume(w, 5);
         w.step = walk_step::DONE;
         break;
       }
@@ -133,10 +140,19 @@ korvan_status parse_bit_header(FILE *file, uint32_t *dataLength, uint32_t *dataO
       consume(w, length + 3);
       break;
     }
-    case walk_step::DONE:
+    case walk_step::DONE: {
+      // The data runs to the end of the file; a file that holds less than
+      // its length declares was cut short (a length of 0 declares nothing).
+      const uint64_t held = fileSize - w.position;
+      if (w.declaredLength > held) {
+        std::printf("*** %s declares %lu data bytes but holds %lu\n", name,
+                    static_cast<unsigned long>(w.declaredLength), static_cast<unsigned long>(held));
+        return BIT_MALFORMED;
+      }
       *dataOffset = static_cast<uint32_t>(w.position);
-      *dataLength = static_cast<uint32_t>(fileSize - w.position);
+      *dataLength = static_cast<uint32_t>(held);
       return 0;
+    }
     }
   }
 }
@@ -156,7 +172,7 @@ korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffe
   }
   uint32_t dataLength = 0;
   uint32_t dataOffset = 0;
-  status = parse_bit_header(file, &dataLength, &dataOffset);
+  status = parse_bit_header(file, path, &dataLength, &dataOffset);
   if (status != 0) {
     std::fclose(file);
     return status;

@@ -27,8 +27,6 @@ constexpr uint16_t CMD_ERASE_CONFIRM = 0xD0;
 constexpr uint16_t CMD_PROGRAM = 0x40;
 constexpr uint16_t CMD_READ_ARRAY = 0xFF;
 
-constexpr uint8_t ERASED_BYTE = 0xFF;  // an erased cell; also the lead-in
-
 constexpr uint8_t STATUS_READY = 0x80;
 constexpr uint32_t PAUSE_MS = 10;
 
@@ -68,7 +66,14 @@ bool ready_poll(uint32_t timeoutMs, uint8_t *lastStatus) {
   return true;
 }
 
+// The first interrupt while the Flash is rewritten is told at the next dot,
+// on a line of its own; the dots go on below it.
 void print_dot() {
+  static bool interruptTold = false;
+  if (!interruptTold && platform_interrupt_held()) {
+    interruptTold = true;
+    std::fputs("\n*** Interrupt held: the Flash is being rewritten, the run stops as soon as it is safe\n", stdout);
+  }
   std::fputs(".", stdout);
   std::fflush(stdout);
 }
@@ -171,7 +176,7 @@ flash_result flash_program(const uint8_t *bytes, uint32_t n, uint32_t readyTimeo
   ctrl(IDLE);
   uint8_t status = 0;
   for (uint32_t k = 0; k < FLASH_LEAD_IN_BYTES; ++k)
-    if (flash_program_byte(ERASED_BYTE, readyTimeoutMs, &status) != flash_result::ok)
+    if (flash_program_byte(FLASH_ERASED_BYTE, readyTimeoutMs, &status) != flash_result::ok)
       return report_timeout(status);
   for (uint32_t k = 0; k < n; ++k) {
     if (flash_program_byte(bytes[k], readyTimeoutMs, &status) != flash_result::ok)
@@ -191,29 +196,44 @@ uint8_t flash_read_byte() {
   return b;
 }
 
-uint32_t flash_verify(const uint8_t *bytes, uint32_t n) {
-  uint32_t differing = 0;
+namespace {
+
+// Read Array, then the counter back to the first byte.
+void read_array_from_start() {
   data(CMD_READ_ARRAY);
   write_cycle();
   ctrl(IDLE);
   pause();
   ctrl(FIRST_BYTE);
   ctrl(IDLE);
+}
+
+}  // namespace
+
+uint32_t flash_verify(const uint8_t *bytes, uint32_t n, uint32_t reportLimit) {
+  uint32_t differing = 0;
+  auto differs = [&](uint8_t expected, uint8_t actual, uint32_t index) {
+    if (differing++ < reportLimit) report_mismatch(expected, actual, index);
+  };
+  read_array_from_start();
   for (uint32_t k = 0; k < FLASH_LEAD_IN_BYTES; ++k) {
     uint8_t b = flash_read_byte();
-    if (b != ERASED_BYTE) {
-      report_mismatch(ERASED_BYTE, b, k);
-      ++differing;
-    }
+    if (b != FLASH_ERASED_BYTE) differs(FLASH_ERASED_BYTE, b, k);
   }
   for (uint32_t k = 0; k < n; ++k) {
     uint8_t b = flash_read_byte();
-    if (b != bytes[k]) {
-      report_mismatch(bytes[k], b, FLASH_LEAD_IN_BYTES + k);
-      ++differing;
-    }
+    if (b != bytes[k]) differs(bytes[k], b, FLASH_LEAD_IN_BYTES + k);
     if (dot_due(n, k)) print_dot();
   }
   end_progress_line();
   return differing;
+}
+
+void flash_read(uint8_t *bytes) {
+  read_array_from_start();
+  for (uint32_t k = 0; k < FLASH_BYTES; ++k) {
+    bytes[k] = flash_read_byte();
+    if ((k + 1) % FLASH_BLOCK_BYTES == 0) print_dot();
+  }
+  end_progress_line();
 }

@@ -6,10 +6,12 @@
 
 constexpr uint32_t FLASH_BLOCKS = 64;
 constexpr uint32_t FLASH_BLOCK_BYTES = 0x20000;
+constexpr uint32_t FLASH_BYTES = FLASH_BLOCKS * FLASH_BLOCK_BYTES;
 constexpr uint32_t FLASH_LEAD_IN_BYTES = 16;
 // The lead-in and the data are programmed from address 0 into the blocks the
 // erase has cleared: no more data fits.
-constexpr uint32_t FLASH_MAX_DATA_BYTES = FLASH_BLOCKS * FLASH_BLOCK_BYTES - FLASH_LEAD_IN_BYTES;
+constexpr uint32_t FLASH_MAX_DATA_BYTES = FLASH_BYTES - FLASH_LEAD_IN_BYTES;
+constexpr uint8_t FLASH_ERASED_BYTE = 0xFF;  // an erased cell; also the lead-in
 constexpr uint32_t FLASH_READY_TIMEOUT_MS = 20000;  // above the 5 s maximum block erase time
 
 // How the operations that wait for the Flash end.
@@ -21,5 +23,8 @@ flash_result flash_erase(uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
 flash_result flash_program(const uint8_t *bytes, uint32_t n,
                            uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
 flash_result flash_program_byte(uint8_t b, uint32_t readyTimeoutMs, uint8_t *lastStatus);
-uint32_t flash_verify(const uint8_t *bytes, uint32_t n);  // number of differing bytes
+// The lead-in and the data compared with the Flash, a line for each of the
+// first reportLimit differing bytes; the number of differing bytes.
+uint32_t flash_verify(const uint8_t *bytes, uint32_t n, uint32_t reportLimit = UINT32_MAX);
+void flash_read(uint8_t *bytes);  // the whole Flash, FLASH_BYTES, a dot a block
 uint8_t flash_read_byte();

@@ -2,12 +2,14 @@
 // Perinel cards.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "args/args.h"
 #include "board/card_state.h"
 #include "board/korvan_library.h"
 #include "main/command_line.h"
 #include "main/programming_run.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -22,8 +24,9 @@ constexpr uint8_t FIRST_DATED_REVISION = 2;      // a Halcyra bridge keeps its b
 
 const char *status_text(korvan_status status) { return korvan.KORVAN2_GetStatusString(status); }
 
-// By index when the index option was given, whatever its value; by ID otherwise.
-bool open_chosen_card(const command_line &cl) {
+// By index when the index option was given, whatever its value; by ID
+// otherwise. *name: "card ID 0", "card index 1".
+bool open_chosen_card(const command_line &cl, std::string *name) {
   const bool byIndex = cl.options[OPTION_INDEX].given != 0;
   const uint32_t number = cl.options[byIndex ? OPTION_INDEX : OPTION_CARD].value.u;
   const korvan_status status =
@@ -31,6 +34,7 @@ bool open_chosen_card(const command_line &cl) {
   if (status != 0)
     std::printf("*** Failed to open card with %s %d: %s\n", byIndex ? "index" : "ID",
                 static_cast<int>(number), status_text(status));
+  *name = std::string("card ") + (byIndex ? "index " : "ID ") + std::to_string(number);
   return status == 0;
 }
 
@@ -115,17 +119,19 @@ bool check_revision(uint32_t boardType, uint8_t logicRevision, bool skipRevision
   return true;
 }
 
-// Everything from the open to the programming run; true when the run succeeded.
-bool check_card_and_program(const command_line &cl, uint8_t **buffer) {
-  if (!open_chosen_card(cl)) return false;
-  const char *bitPath = cl.set.values[0].s;
+// Everything from the open to the programming run.
+run_result check_card_and_program(const command_line &cl, uint8_t **buffer) {
+  std::string cardName;
+  if (!open_chosen_card(cl, &cardName)) return run_result::failed;
   const bool skipRevisionGate = cl.options[OPTION_FORCE].value.b != 0;
   card_info info;
   if (!check_model(&info) || !locate_control_block(info.BoardType) ||
       !check_revision(info.BoardType, info.LogicRevision, skipRevisionGate))
-    return false;
+    return run_result::failed;
   std::fflush(stdout);
-  return programming_run(bitPath, buffer);
+  const run_request request{cl.set.values[0].s, cl.options[OPTION_WRITE].value.b != 0,
+                            cl.options[OPTION_BACKUP].value.s, cardName.c_str()};
+  return programming_run(request, buffer);
 }
 
 }  // namespace
@@ -137,9 +143,13 @@ int main(int argc, char **argv) {
   static command_line cl;
   declare_command_line(&cl);
 
+  // 0 when the run succeeded (a compare: the Flash holds the .bit), 1 when
+  // a compare found it other, -1 on any failure.
   int result = -1;
-  if (parse_command_line("sorvel", argc, argv, &cl.set) == 0 && bind_korvan_library())
-    result = check_card_and_program(cl, &buffer) ? 0 : -1;
+  if (parse_command_line("sorvel", argc, argv, &cl.set) == 0 && bind_korvan_library()) {
+    const run_result run = check_card_and_program(cl, &buffer);
+    result = run == run_result::done ? 0 : run == run_result::differs ? 1 : -1;
+  }
 
   if (buffer != nullptr) {
     std::free(buffer);
@@ -150,5 +160,6 @@ int main(int argc, char **argv) {
     g_card = 0;
   }
   std::fflush(stdout);
+  platform_end_if_interrupted();  // the card closed first
   return result;
 }

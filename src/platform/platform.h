@@ -1,5 +1,6 @@
 // What differs between Windows and the other systems: pauses, opening
-// files, 64-bit file positions and loading the card-access library.
+// files, 64-bit file positions, files made whole or not at all, holding
+// interrupts and loading the card-access library.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,22 @@ inline FILE *platform_open_for_reading(const char *path) {
 // 64-bit file positions; 0 or -1, and -1 for a position that cannot be had.
 int platform_seek(FILE *file, int64_t offset, int origin);
 int64_t platform_tell(FILE *file);
+
+bool platform_file_exists(const char *path);
+// Flushes the file to the disk and closes it; false when any step failed.
+bool platform_close_on_disk(FILE *file);
+// Gives the file at from the name to, which must not exist yet; false when
+// it could not, from then left in place.
+bool platform_rename_new(const char *from, const char *to);
+
+// From here on, Ctrl-C and Ctrl-Break (Windows) or SIGINT, SIGTERM and
+// SIGHUP (one that was ignored stays ignored) are noted, not acted on.
+void platform_hold_interrupts();
+bool platform_interrupt_held();  // one has come since the hold began
+// Ends the process as the held interrupt would have ended it: by that
+// signal's default action, or with the status of a program ended by Ctrl-C.
+// Returns when none came.
+void platform_end_if_interrupted();
 
 // The card-access library's file name on this system.
 #if defined(_WIN32)

@@ -1,8 +1,12 @@
 #include <dlfcn.h>
+#include <signal.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <chrono>
+#include <csignal>
 #include <thread>
 #include <vector>
 
@@ -15,6 +19,51 @@ int platform_seek(FILE *file, int64_t offset, int origin) {
 }
 
 int64_t platform_tell(FILE *file) { return static_cast<int64_t>(ftello(file)); }
+
+bool platform_file_exists(const char *path) { return access(path, F_OK) == 0 || errno != ENOENT; }
+
+bool platform_close_on_disk(FILE *file) {
+  const bool flushed = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+  return std::fclose(file) == 0 && flushed;
+}
+
+// A hard link fails on an existing name, where a rename would replace it.
+bool platform_rename_new(const char *from, const char *to) { return link(from, to) == 0 && unlink(from) == 0; }
+
+namespace {
+
+constexpr int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+volatile sig_atomic_t held_signal = 0;  // the first that came
+
+void hold_signal(int signal) {
+  if (held_signal == 0) held_signal = signal;
+}
+
+}  // namespace
+
+void platform_hold_interrupts() {
+  struct sigaction action = {};
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // no library call fails with EINTR
+  action.sa_handler = hold_signal;
+  for (int signal : HELD_SIGNALS) {
+    struct sigaction previous = {};
+    if (sigaction(signal, nullptr, &previous) == 0 && !(previous.sa_flags & SA_SIGINFO) &&
+        previous.sa_handler == SIG_IGN)
+      continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+bool platform_interrupt_held() { return held_signal != 0; }
+
+void platform_end_if_interrupted() {
+  const int signal = held_signal;
+  if (signal == 0) return;
+  std::fflush(stdout);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+}
 
 namespace {
 

@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include <vector>
@@ -11,6 +12,44 @@ int platform_seek(FILE *file, int64_t offset, int origin) {
 }
 
 int64_t platform_tell(FILE *file) { return _ftelli64(file); }
+
+bool platform_file_exists(const char *path) {
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
+bool platform_close_on_disk(FILE *file) {
+  const bool flushed = std::fflush(file) == 0 &&
+                       FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != 0;
+  return std::fclose(file) == 0 && flushed;
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the move fails on an existing name.
+bool platform_rename_new(const char *from, const char *to) {
+  return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+namespace {
+
+constexpr DWORD CONTROL_C_EXIT = 0xC000013A;  // the status of a console program ended by Ctrl-C
+volatile LONG interrupt_held = 0;
+
+BOOL WINAPI hold_interrupt(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;  // closing or logging off: as before
+  InterlockedExchange(&interrupt_held, 1);
+  return TRUE;
+}
+
+}  // namespace
+
+void platform_hold_interrupts() { SetConsoleCtrlHandler(hold_interrupt, TRUE); }
+
+bool platform_interrupt_held() { return interrupt_held != 0; }
+
+void platform_end_if_interrupted() {
+  if (interrupt_held == 0) return;
+  std::fflush(stdout);
+  ExitProcess(CONTROL_C_EXIT);
+}
 
 namespace {
 
