@@ -44,7 +44,9 @@ inline const char *const USAGE =  // sorvel /?
     "     /bitdir   string                Specify bitstream directory\n"
     "       /card     uint             0  ID of card to use\n"
     "      /index     uint             0  index of card to use\n"
-    "        -/+f  boolean         FALSE  don't check Bridge revision\n";
+    "        -/+f  boolean         FALSE  don't check Bridge revision\n"
+    "    -/+write  boolean          TRUE  write the Flash (-write: compare only)\n"
+    "     /backup   string                first save the Flash to this .bit file\n";
 
 // The utility's two register paths, and the card-file line that picks one.
 enum class path { library, mapped };
