@@ -14,7 +14,9 @@ int platform_seek(FILE *file, int64_t offset, int origin) {
 int64_t platform_tell(FILE *file) { return _ftelli64(file); }
 
 bool platform_file_exists(const char *path) {
-  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES || GetLastError() != ERROR_FILE_NOT_FOUND;
+  if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return true;
+  const DWORD error = GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 bool platform_close_on_disk(FILE *file) {

@@ -60,10 +60,12 @@ struct run_result {
   std::string err;
 };
 #if defined(_WIN32)
-inline constexpr int FAILED_STATUS = -1;  // the status of a -1 exit
+inline constexpr int FAILED_STATUS = -1;                                // the status of a -1 exit
+inline constexpr int INTERRUPTED_STATUS = static_cast<int>(0xC000013A);  // a console program ended by Ctrl-C
 inline const std::string CARD_LIBRARY = "korvan.dll";
 #else
 inline constexpr int FAILED_STATUS = 255;
+inline constexpr int INTERRUPTED_STATUS = 128 + 2;  // ended by SIGINT, as the shell tells it
 inline const std::string CARD_LIBRARY = "libkorvan.so";
 #endif
 
