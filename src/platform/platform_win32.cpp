@@ -32,7 +32,6 @@ bool platform_rename_new(const char *from, const char *to) {
 
 namespace {
 
-constexpr DWORD CONTROL_C_EXIT = 0xC000013A;  // the status of a console program ended by Ctrl-C
 volatile LONG interrupt_held = 0;
 
 BOOL WINAPI hold_interrupt(DWORD event) {
@@ -50,7 +49,7 @@ bool platform_interrupt_held() { return interrupt_held != 0; }
 void platform_end_if_interrupted() {
   if (interrupt_held == 0) return;
   std::fflush(stdout);
-  ExitProcess(CONTROL_C_EXIT);
+  ExitProcess(CONTROL_C_EXIT);  // 0xC000013A, as a console program ended by Ctrl-C
 }
 
 namespace {
