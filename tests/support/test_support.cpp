@@ -38,12 +38,15 @@ std::string read_text(const std::string &path) {
 }  // namespace
 
 // The first free number: making a folder is atomic, so no two tests, in one
-// process or in several, get the same one.
+// process or in several, get the same one. A name taken, even by a folder
+// removed again before it could be looked at, is passed over.
 scratch_dir::scratch_dir() {
-  unsigned k = 0;
-  do
-    root = (fs::temp_directory_path() / ("sorvel-test-" + std::to_string(k++))).generic_string();
-  while (!fs::create_directory(root));
+  for (unsigned k = 0;; ++k) {
+    root = (fs::temp_directory_path() / ("sorvel-test-" + std::to_string(k))).generic_string();
+    std::error_code error;
+    if (fs::create_directory(root, error)) return;
+    if (error && error != std::errc::file_exists) throw fs::filesystem_error("scratch folder", root, error);
+  }
 }
 
 scratch_dir::~scratch_dir() {
