@@ -70,12 +70,22 @@ allocs() {
 allocs_tiny=$(allocs tiny.bit)
 allocs_mapped_file=$(allocs mapped.bit)
 
-# The model of a real card: counts priced at assumed costs (BENCHMARKS.md).
+# The model of a real card: counts priced at assumed costs (BENCHMARKS.md),
+# and the run's pauses (PAUSES s; 0.65 for a whole run).
 model() {
   awk -v wl="$(stat_of "$1" writes_lib)" -v rl="$(stat_of "$1" reads_lib)" -v wm="$(stat_of "$1" writes_map)" \
     -v rm="$(stat_of "$1" reads_map)" -v bp="$(stat_of "$1" bytes_programmed)" -v be="$(stat_of "$1" blocks_erased)" \
-    'BEGIN { printf "%.1f", wl * 1.0e-6 + rl * 2.0e-6 + wm * 0.25e-6 + rm * 1.0e-6 + bp * 210e-6 + be * 1.0 + 0.65 }'
+    -v p="${2:-0.65}" 'BEGIN { printf "%.1f", wl * 1.0e-6 + rl * 2.0e-6 + wm * 0.25e-6 + rm * 1.0e-6 + bp * 210e-6 + be * 1.0 + p }'
 }
+
+# A card that holds the sample: compared with it (-write, one 10 ms pause),
+# and backed up first (/backup, the whole Flash read, a second pause).
+printf '[card]\nbusy_reads = 0\nflash_image = held.bin\n' > held.ini
+KORVAN_SIM=held.ini "$bin/sorvel" sample.bit > /dev/null
+printf 'stats = compare.stats\n' | cat held.ini - > compare.ini
+KORVAN_SIM=compare.ini "$bin/sorvel" -write sample.bit > /dev/null
+printf 'stats = backup.stats\n' | cat held.ini - > backup.ini
+KORVAN_SIM=backup.ini "$bin/sorvel" /backup kept.bit -write sample.bit > /dev/null
 
 "$bin/micro_bench" --benchmark_min_time=0.2 --benchmark_format=console > micro.txt 2>/dev/null
 ns_of() { awk -v b="$1" '$1 == b { print $2 }' micro.txt; }
@@ -91,6 +101,8 @@ cat <<REPORT
 | library path, built-in card (median of 5) | 707916 | $lib_wall | $lib_user | $lib_sys | $(awk -v k="$lib_rss" 'BEGIN { printf "%.1f", k / 1024 }') | $(awk -v w="$lib_wall" -v f=$floor 'BEGIN { printf "%.2f", w / f }') | $lib_per_byte (busy_reads = 0) | $(model lib.stats) |
 | mapped path, window = full | $mapped_bytes | $map_wall | $map_user | $map_sys | $(awk -v k="$map_rss" 'BEGIN { printf "%.1f", k / 1024 }') | $(awk -v w="$map_wall" -v f=$floor 'BEGIN { printf "%.2f", w / f }') | $map_per_byte (busy_reads = 0) | $(model map.stats) |
 
+- Modelled card time of the sample on the library path: a whole run $(model lib.stats) s, a compare
+  (\`-write\`) $(model compare.stats 0.01) s, a backup and a compare (\`/backup F -write\`) $(model backup.stats 0.02) s
 - Reads of the .bit file (bytes each): $bit_reads
 - Heap allocations of a whole run: $allocs_tiny with 8 data bytes, $allocs_mapped_file with $mapped_bytes
 - Mapped path, one caught access: $map_ns ns in the whole run, $caught_ns ns in the micro benchmark;
