@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FILE *in = platform_open_for_reading(path.c_str());
   if (in == nullptr) std::abort();
   uint32_t length = 0, offset = 0;
-  if (parse_bit_header(in, "fuzz.bit", &length, &offset) == 0 && uint64_t{offset} + length != size) std::abort();
+  if (parse_bit_header(in, "fuzz.bit", &length, &offset) == 0 && uint64_t{offset} + length != size)
+    std::abort();
   std::fclose(in);
   return 0;
 }

@@ -25,7 +25,8 @@ struct table : command_line {
     for (const arg_option &o : options) {
       const bool text = o.type == ARG_STRING;
       if (o.given || (text ? o.value.s != nullptr : o.value.u != o.defaultValue.u))
-        out += std::string(o.name) + "=" + (text ? o.value.s : std::to_string(o.value.u)) + (o.given ? "* " : " ");
+        out += std::string(o.name) + "=" + (text ? o.value.s : std::to_string(o.value.u)) +
+               (o.given ? "* " : " ");
     }
     out += "|";
     for (int k = 0; k < set.numValues; ++k)
@@ -86,9 +87,10 @@ INSTANTIATE_TEST_SUITE_P(
                    "card=4294967295* index=0* f=1 | b.bit extra"},
         parse_case{"file.bit|-card|3", "", "| file.bit -card 3"},
         parse_case{"+f|-f|-card|5|-card|7|x", "", "card=7* | x"}, parse_case{"-f|+f|x", "", "f=1 | x"},
-        parse_case{"/sdk|-card|x", "", "| x"}, parse_case{"-write|/backup|d/old.bit|x", "", "write=0 backup=d/old.bit* | x"}, parse_case{"-card|0X1F|x", "", "card=0* | x"},
-        parse_case{"-card|12abc|x", "", "card=12* | x"}, parse_case{"-card|34A|x", "", "card=34* | x"},
-        parse_case{"-card|5|-card|a|x", "", "card=5* | x"},
+        parse_case{"/sdk|-card|x", "", "| x"},
+        parse_case{"-write|/backup|d/old.bit|x", "", "write=0 backup=d/old.bit* | x"},
+        parse_case{"-card|0X1F|x", "", "card=0* | x"}, parse_case{"-card|12abc|x", "", "card=12* | x"},
+        parse_case{"-card|34A|x", "", "card=34* | x"}, parse_case{"-card|5|-card|a|x", "", "card=5* | x"},
         parse_case{"-card|-1|x", "", "card=4294967295* | x"},
         parse_case{"-card|99999999999|x", "", "card=4294967295* | x"},
         parse_case{"-" + std::string(2000, 'q'), "Unknown option: -" + std::string(1006, 'q'), ""}));  // cut

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "window/mapped_window.h"
-#include "window_sequence.h"
 #include "window/x86_access.h"
+#include "window_sequence.h"
 
 namespace {
 

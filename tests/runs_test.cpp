@@ -134,7 +134,8 @@ TEST_P(Runs, PrintExactlyAndKeepTheirPromises) {
   const bool verified =
       c.out.find("Verifying") != std::string::npos && c.out.find("Verify failed") == std::string::npos;
   EXPECT_EQ(r.result.status, c.status != -1 ? c.status : verified ? 0 : test::FAILED_STATUS);
-  const bool erases = c.out.find("Erasing") != std::string::npos;  // nothing erased or programmed unless announced
+  const bool erases =
+      c.out.find("Erasing") != std::string::npos;  // nothing erased or programmed unless announced
   EXPECT_TRUE(erases || r.stat("blocks_erased") + r.stat("bytes_programmed") == 0);
   EXPECT_EQ(r.joined("call "), c.calls);
   EXPECT_TRUE(c.lines.empty() || ("|" + r.joined("")).find("|" + c.lines) != std::string::npos) << c.lines;
@@ -190,7 +191,8 @@ const std::string NO_DATE = "Current bridge build date: not available (Bridge re
 const std::string LOAD_FAILED = CHECKS + "*** Failed to load bitstream b.bit: ";
 const std::string LOCKED_IDS = "Vendor ID = 89, Device ID = 17\nLock bit = 1\n";
 const std::string BACKED_UP = CHECKS + IDS + "Reading Flash...\n" + std::string(64, '.') + "\n";
-const std::string HELD = "*** Interrupt held: the Flash is being rewritten, the run stops as soon as it is safe\n";
+const std::string HELD =
+    "*** Interrupt held: the Flash is being rewritten, the run stops as soon as it is safe\n";
 const std::vector<uint8_t> OLDER = programmed(test::pattern(1000, 5));  // a Flash that holds a bitstream
 #if defined(_WIN32)
 const std::string SELF = "Z:" SORVEL_EXE;  // the running utility as a .bit file
@@ -296,32 +298,80 @@ INSTANTIATE_TEST_SUITE_P(
         // A dot for every 256 data bytes.
         run_case{"n_255_no_dot", "", "", full_run(255), RAN, "", 255},
         // An interrupt while the Flash is rewritten: told at the next dot, acted on once it is verified.
-        run_case{"interrupt_in_erase", "", "interrupt = erase:2\n",
+        run_case{"interrupt_in_erase",
+                 "",
+                 "interrupt = erase:2\n",
                  CHECKS + IDS + "Erasing Flash...\n.\n" + HELD + std::string(63, '.') +
                      full_run(8).substr(full_run(8).find("\nProgramming")),
-                 RAN, "", 8, path::library, {}, {}, test::INTERRUPTED_STATUS},
-        run_case{"interrupt_in_program", "", "interrupt = program:120\n",
-                 full_run(600).replace(full_run(600).find("Programming Flash...\n.") + 22, 0, "\n" + HELD), RAN,
-                 "", 600, path::library, {}, {}, test::INTERRUPTED_STATUS},
+                 RAN,
+                 "",
+                 8,
+                 path::library,
+                 {},
+                 {},
+                 test::INTERRUPTED_STATUS},
+        run_case{"interrupt_in_program",
+                 "",
+                 "interrupt = program:120\n",
+                 full_run(600).replace(full_run(600).find("Programming Flash...\n.") + 22, 0, "\n" + HELD),
+                 RAN,
+                 "",
+                 600,
+                 path::library,
+                 {},
+                 {},
+                 test::INTERRUPTED_STATUS},
         // A compare writes nothing: 0 when the Flash holds the .bit, 1 with 16 lines and the count when not.
-        run_case{"compare_matches", "-write b.bit", "", CHECKS + IDS + "Verifying Flash...\n\n", RAN, "", 8,
-                 path::library, {}, programmed(test::pattern(8, 7))},
-        run_case{"compare_differs", "-write b.bit", "",
+        run_case{"compare_matches",
+                 "-write b.bit",
+                 "",
+                 CHECKS + IDS + "Verifying Flash...\n\n",
+                 RAN,
+                 "",
+                 8,
+                 path::library,
+                 {},
+                 programmed(test::pattern(8, 7))},
+        run_case{"compare_differs",
+                 "-write b.bit",
+                 "",
                  CHECKS + IDS + "Verifying Flash...\n" + mismatches("00", 0, 16) +
                      "\n*** Verify failed: 24 of 24 bytes differ\n",
-                 RAN, "", 8, path::library, {}, {}, 1},
+                 RAN,
+                 "",
+                 8,
+                 path::library,
+                 {},
+                 {},
+                 1},
         // A backup is refused, before the erase, where it cannot be made whole. Reading
         // the whole Flash would trace some 100 million lines: no trace.
-        run_case{"backup_exists", "/backup b.bit b.bit", "", CHECKS + IDS + "*** Backup file b.bit already exists\n",
-                 RAN},
-        run_case{"backup_unwritable", "/backup no/old.bit b.bit", "trace = none\n",
-                 BACKED_UP + "*** Cannot write the backup file no/old.bit\n", "", "", 8, path::library, {}, OLDER},
+        run_case{"backup_exists", "/backup b.bit b.bit", "",
+                 CHECKS + IDS + "*** Backup file b.bit already exists\n", RAN},
+        run_case{"backup_unwritable",
+                 "/backup no/old.bit b.bit",
+                 "trace = none\n",
+                 BACKED_UP + "*** Cannot write the backup file no/old.bit\n",
+                 "",
+                 "",
+                 8,
+                 path::library,
+                 {},
+                 OLDER},
         run_case{"backup_lead_in_written", "/backup old.bit b.bit", "trace = none\n",
-                 BACKED_UP + "*** The Flash's first 16 bytes are not erased: no .bit file can restore it\n", ""},
-        run_case{"backup_of_an_erased_flash", "/backup old.bit b.bit", "trace = none\n",
+                 BACKED_UP + "*** The Flash's first 16 bytes are not erased: no .bit file can restore it\n",
+                 ""},
+        run_case{"backup_of_an_erased_flash",
+                 "/backup old.bit b.bit",
+                 "trace = none\n",
                  BACKED_UP + "The Flash is erased: nothing to back up, old.bit not written\n" +
                      full_run(8).substr(CHECKS.size() + IDS.size()),
-                 "", "", 8, path::library, {}, std::vector<uint8_t>(64 * 0x20000, 0xFF)}),
+                 "",
+                 "",
+                 8,
+                 path::library,
+                 {},
+                 std::vector<uint8_t>(64 * 0x20000, 0xFF)}),
     [](const testing::TestParamInfo<run_case> &param_info) { return std::string(param_info.param.name); });
 
 // The register traffic of steps in the notation of the Flash sequences:
@@ -412,7 +462,9 @@ TEST_P(Traffic, EverySequenceReachesTheBusAsItsStepTableSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, Traffic, testing::Values(path::library, path::mapped),
-                         [](const testing::TestParamInfo<path> &param_info) { return test::path_name(param_info.param); });
+                         [](const testing::TestParamInfo<path> &param_info) {
+                           return test::path_name(param_info.param);
+                         });
 
 // The sample on the built-in card, from a file that can only be read.
 TEST(Runs, SampleOnTheBuiltInCard) {
@@ -445,8 +497,10 @@ TEST(Runs, BitstreamLimitIsTheErasedBlocksLessTheLeadIn) {
 TEST(Runs, WaveformStopsAtItsLimit) {
   run r(path::library, "waveform = w.vcd\nwaveform_limit = 12\n");
   EXPECT_EQ(read_vcd(r.dir.file("w.vcd")).signals.at("flash_ctrl"),
-            (std::vector<std::string>{"0", "159", "143", "159", "144", "128", "144", "156", "140", "156", "144", "128"}));
-  EXPECT_EQ(test::read_lines(r.dir.file("w.vcd")).back(), "$comment recording stopped after 12 accesses $end");
+            (std::vector<std::string>{"0", "159", "143", "159", "144", "128", "144", "156", "140", "156",
+                                      "144", "128"}));
+  EXPECT_EQ(test::read_lines(r.dir.file("w.vcd")).back(),
+            "$comment recording stopped after 12 accesses $end");
 }
 
 // A backup that sorvel puts back: taken, with a compare that finds the
@@ -477,8 +531,7 @@ TEST_P(PowerCut, ImageKeepsWhatWasDoneAndACleanRunMendsIt) {
   const bool program = std::get<1>(GetParam()) == "program";
   std::vector<uint8_t> expected = test::pattern(64 * 0x20000, 3);  // a Flash in use
   run cut(p,
-          "busy_reads = 0\nwaveform = w.vcd\ncrash = " +
-              std::string(program ? "program:37\n" : "erase:3\n"),
+          "busy_reads = 0\nwaveform = w.vcd\ncrash = " + std::string(program ? "program:37\n" : "erase:3\n"),
           BIT, 40, {}, expected);
   EXPECT_TRUE(cut.result.status != 0 && cut.result.status != test::FAILED_STATUS) << cut.result.status;
   // What the operator saw when the power failed: each phase is announced before it begins.
@@ -502,7 +555,8 @@ INSTANTIATE_TEST_SUITE_P(Runs, PowerCut,
                          testing::Combine(testing::Values(path::library, path::mapped),
                                           testing::Values("program", "erase")),
                          [](const testing::TestParamInfo<std::tuple<path, std::string>> &param_info) {
-                           return test::path_name(std::get<0>(param_info.param)) + "_" + std::get<1>(param_info.param);
+                           return test::path_name(std::get<0>(param_info.param)) + "_" +
+                                  std::get<1>(param_info.param);
                          });
 
 }  // namespace

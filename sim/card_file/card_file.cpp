@@ -177,7 +177,8 @@ const key_parser key_parsers[] = {
     NUMBER_KEY("busy_reads", flash.busyReads),
     {"stuck", [](const std::string &v, card_config *c) { return parse_operation(v, &c->flash.stuck); }},
     {"crash", [](const std::string &v, card_config *c) { return parse_operation_rule(v, &c->crash); }},
-    {"interrupt", [](const std::string &v, card_config *c) { return parse_operation_rule(v, &c->interrupt); }},
+    {"interrupt",
+     [](const std::string &v, card_config *c) { return parse_operation_rule(v, &c->interrupt); }},
     {"weak",
      [](const std::string &v, card_config *c) {
        c->flash.weak.clear();

@@ -59,8 +59,9 @@ void power_cut() {
 void interrupt_process() {
   const FARPROC routine = GetProcAddress(GetModuleHandleA("kernel32.dll"), "CtrlRoutine");
   if (routine == nullptr) return;
-  HANDLE thread = CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void *>(routine)),
-                               reinterpret_cast<void *>(static_cast<uintptr_t>(CTRL_C_EVENT)), 0, nullptr);
+  HANDLE thread =
+      CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void *>(routine)),
+                   reinterpret_cast<void *>(static_cast<uintptr_t>(CTRL_C_EVENT)), 0, nullptr);
   if (thread == nullptr) return;
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);

@@ -72,7 +72,8 @@ void print_dot() {
   static bool interruptTold = false;
   if (!interruptTold && platform_interrupt_held()) {
     interruptTold = true;
-    std::fputs("\n*** Interrupt held: the Flash is being rewritten, the run stops as soon as it is safe\n", stdout);
+    std::fputs("\n*** Interrupt held: the Flash is being rewritten, the run stops as soon as it is safe\n",
+               stdout);
   }
   std::fputs(".", stdout);
   std::fflush(stdout);

@@ -11,7 +11,7 @@ constexpr uint32_t FLASH_LEAD_IN_BYTES = 16;
 // The lead-in and the data are programmed from address 0 into the blocks the
 // erase has cleared: no more data fits.
 constexpr uint32_t FLASH_MAX_DATA_BYTES = FLASH_BYTES - FLASH_LEAD_IN_BYTES;
-constexpr uint8_t FLASH_ERASED_BYTE = 0xFF;  // an erased cell; also the lead-in
+constexpr uint8_t FLASH_ERASED_BYTE = 0xFF;         // an erased cell; also the lead-in
 constexpr uint32_t FLASH_READY_TIMEOUT_MS = 20000;  // above the 5 s maximum block erase time
 
 // How the operations that wait for the Flash end.

@@ -8,10 +8,12 @@ void declare_command_line(command_line *cl) {
   cl->options[OPTION_INDEX].defaultValue.u = 0;
   cl->options[OPTION_FORCE] = arg_option{"f", ARG_BOOLEAN, "don't check Bridge revision", {}, 0, {}};
   cl->options[OPTION_FORCE].defaultValue.b = 0;
-  cl->options[OPTION_WRITE] = arg_option{"write", ARG_BOOLEAN, "write the Flash (-write: compare only)", {}, 0, {}};
+  cl->options[OPTION_WRITE] =
+      arg_option{"write", ARG_BOOLEAN, "write the Flash (-write: compare only)", {}, 0, {}};
   cl->options[OPTION_WRITE].defaultValue.b = 1;
   // A string, not a path: the name is kept as typed.
-  cl->options[OPTION_BACKUP] = arg_option{"backup", ARG_STRING, "first save the Flash to this .bit file", {}, 0, {}};
+  cl->options[OPTION_BACKUP] =
+      arg_option{"backup", ARG_STRING, "first save the Flash to this .bit file", {}, 0, {}};
   cl->paramTypes[0] = ARG_STRING;
   cl->paramNames[0] = "BIT file";
   cl->paramMeanings[0] = "specify bitstream file (.BIT)";

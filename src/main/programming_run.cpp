@@ -66,8 +66,9 @@ run_result programming_run(const run_request &request, uint8_t **buffer) {
   if (request.backupPath != nullptr && !back_up_flash(request.backupPath, request.cardName)) return failed;
   if (!request.write) {
     announce("Verifying Flash...\n");
-    return report_differing(flash_verify(*buffer, g_bitstream_length, COMPARE_REPORT_LIMIT)) ? run_result::done
-                                                                                             : run_result::differs;
+    return report_differing(flash_verify(*buffer, g_bitstream_length, COMPARE_REPORT_LIMIT))
+               ? run_result::done
+               : run_result::differs;
   }
   platform_hold_interrupts();  // a Flash left half written does not configure the bridge
   announce("Erasing Flash...\n");

@@ -28,7 +28,9 @@ bool platform_close_on_disk(FILE *file) {
 }
 
 // A hard link fails on an existing name, where a rename would replace it.
-bool platform_rename_new(const char *from, const char *to) { return link(from, to) == 0 && unlink(from) == 0; }
+bool platform_rename_new(const char *from, const char *to) {
+  return link(from, to) == 0 && unlink(from) == 0;
+}
 
 namespace {
 

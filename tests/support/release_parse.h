@@ -10,7 +10,8 @@ namespace test {
 
 inline void release_parse(arg_set *set) {
   for (int32_t k = 0; k < set->numOptions; ++k)
-    if (set->options[k].type == ARG_STRING || set->options[k].type == ARG_PATH) std::free(set->options[k].value.s);
+    if (set->options[k].type == ARG_STRING || set->options[k].type == ARG_PATH)
+      std::free(set->options[k].value.s);
   for (int32_t k = 0; k < set->numValues; ++k)
     std::free(set->values[k].s);  // the one positional value is a text
   for (void *copy : {static_cast<void *>(set->values), static_cast<void *>(set->appName),

@@ -50,7 +50,9 @@ inline const char *const USAGE =  // sorvel /?
 
 // The utility's two register paths, and the card-file line that picks one.
 enum class path { library, mapped };
-inline std::string path_name(path p) { return p == path::mapped ? "mapped" : "library"; }  // "mapped": a trap case
+inline std::string path_name(path p) {
+  return p == path::mapped ? "mapped" : "library";
+}  // "mapped": a trap case
 inline void PrintTo(path p, std::ostream *os) { *os << path_name(p); }
 inline std::string window_line(path p) { return p == path::mapped ? "window = full\n" : "window = none\n"; }
 
@@ -60,7 +62,7 @@ struct run_result {
   std::string err;
 };
 #if defined(_WIN32)
-inline constexpr int FAILED_STATUS = -1;                                // the status of a -1 exit
+inline constexpr int FAILED_STATUS = -1;                                 // the status of a -1 exit
 inline constexpr int INTERRUPTED_STATUS = static_cast<int>(0xC000013A);  // a console program ended by Ctrl-C
 inline const std::string CARD_LIBRARY = "korvan.dll";
 #else

@@ -20,7 +20,7 @@ struct window_outcome {
 // Every register access reaches the client once, in order, whether carried
 // out by decoding or let through by a single step.
 const std::vector<int> WINDOW_VALUES = {0x1230, 0x1231, 0x32, 0xABCD};
-const std::vector<std::string> WINDOW_EVENTS = {"W 30 144", "R 30 4656", "W 28 64",
+const std::vector<std::string> WINDOW_EVENTS = {"W 30 144",  "R 30 4656", "W 28 64",
                                                 "R 28 4657", "R 30 4658", "W 30 4693"};
 
 inline window_outcome run_window_sequence() {
