@@ -122,6 +122,14 @@ struct run_case {
   int status = -1;                  // -1: 0 for a run that verified cleanly, FAILED_STATUS otherwise
 };
 void PrintTo(const run_case &c, std::ostream *os) { *os << c.name; }
+run_case exits(run_case c, int status) {
+  c.status = status;
+  return c;
+}
+run_case on_image(run_case c, std::vector<uint8_t> image) {
+  c.image = std::move(image);
+  return c;
+}
 
 class Runs : public testing::TestWithParam<run_case> {};
 
@@ -298,80 +306,40 @@ INSTANTIATE_TEST_SUITE_P(
         // A dot for every 256 data bytes.
         run_case{"n_255_no_dot", "", "", full_run(255), RAN, "", 255},
         // An interrupt while the Flash is rewritten: told at the next dot, acted on once it is verified.
-        run_case{"interrupt_in_erase",
-                 "",
-                 "interrupt = erase:2\n",
-                 CHECKS + IDS + "Erasing Flash...\n.\n" + HELD + std::string(63, '.') +
-                     full_run(8).substr(full_run(8).find("\nProgramming")),
-                 RAN,
-                 "",
-                 8,
-                 path::library,
-                 {},
-                 {},
-                 test::INTERRUPTED_STATUS},
-        run_case{"interrupt_in_program",
-                 "",
-                 "interrupt = program:120\n",
-                 full_run(600).replace(full_run(600).find("Programming Flash...\n.") + 22, 0, "\n" + HELD),
-                 RAN,
-                 "",
-                 600,
-                 path::library,
-                 {},
-                 {},
-                 test::INTERRUPTED_STATUS},
+        exits(run_case{"interrupt_in_erase", "", "interrupt = erase:2\n",
+                       CHECKS + IDS + "Erasing Flash...\n.\n" + HELD + std::string(63, '.') +
+                           full_run(8).substr(full_run(8).find("\nProgramming")),
+                       RAN},
+              test::INTERRUPTED_STATUS),
+        exits(run_case{"interrupt_in_program", "", "interrupt = program:120\n",
+                       full_run(600).replace(full_run(600).find("Programming Flash...\n.") + 22, 0,
+                                             "\n" + HELD),
+                       RAN, "", 600},
+              test::INTERRUPTED_STATUS),
         // A compare writes nothing: 0 when the Flash holds the .bit, 1 with 16 lines and the count when not.
-        run_case{"compare_matches",
-                 "-write b.bit",
-                 "",
-                 CHECKS + IDS + "Verifying Flash...\n\n",
-                 RAN,
-                 "",
-                 8,
-                 path::library,
-                 {},
-                 programmed(test::pattern(8, 7))},
-        run_case{"compare_differs",
-                 "-write b.bit",
-                 "",
-                 CHECKS + IDS + "Verifying Flash...\n" + mismatches("00", 0, 16) +
-                     "\n*** Verify failed: 24 of 24 bytes differ\n",
-                 RAN,
-                 "",
-                 8,
-                 path::library,
-                 {},
-                 {},
-                 1},
+        on_image(run_case{"compare_matches", "-write b.bit", "", CHECKS + IDS + "Verifying Flash...\n\n",
+                          RAN},
+                 programmed(test::pattern(8, 7))),
+        exits(run_case{"compare_differs", "-write b.bit", "",
+                       CHECKS + IDS + "Verifying Flash...\n" + mismatches("00", 0, 16) +
+                           "\n*** Verify failed: 24 of 24 bytes differ\n",
+                       RAN},
+              1),
         // A backup is refused, before the erase, where it cannot be made whole. Reading
         // the whole Flash would trace some 100 million lines: no trace.
         run_case{"backup_exists", "/backup b.bit b.bit", "",
                  CHECKS + IDS + "*** Backup file b.bit already exists\n", RAN},
-        run_case{"backup_unwritable",
-                 "/backup no/old.bit b.bit",
-                 "trace = none\n",
-                 BACKED_UP + "*** Cannot write the backup file no/old.bit\n",
-                 "",
-                 "",
-                 8,
-                 path::library,
-                 {},
-                 OLDER},
+        on_image(run_case{"backup_unwritable", "/backup no/old.bit b.bit", "trace = none\n",
+                          BACKED_UP + "*** Cannot write the backup file no/old.bit\n", ""},
+                 OLDER),
         run_case{"backup_lead_in_written", "/backup old.bit b.bit", "trace = none\n",
                  BACKED_UP + "*** The Flash's first 16 bytes are not erased: no .bit file can restore it\n",
                  ""},
-        run_case{"backup_of_an_erased_flash",
-                 "/backup old.bit b.bit",
-                 "trace = none\n",
-                 BACKED_UP + "The Flash is erased: nothing to back up, old.bit not written\n" +
-                     full_run(8).substr(CHECKS.size() + IDS.size()),
-                 "",
-                 "",
-                 8,
-                 path::library,
-                 {},
-                 std::vector<uint8_t>(64 * 0x20000, 0xFF)}),
+        on_image(run_case{"backup_of_an_erased_flash", "/backup old.bit b.bit", "trace = none\n",
+                          BACKED_UP + "The Flash is erased: nothing to back up, old.bit not written\n" +
+                              full_run(8).substr(CHECKS.size() + IDS.size()),
+                          ""},
+                 std::vector<uint8_t>(64 * 0x20000, 0xFF))),
     [](const testing::TestParamInfo<run_case> &param_info) { return std::string(param_info.param.name); });
 
 // The register traffic of steps in the notation of the Flash sequences:
