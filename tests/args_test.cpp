@@ -96,11 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
         parse_case{"-" + std::string(2000, 'q'), "Unknown option: -" + std::string(1006, 'q'), ""}));  // cut
 
 TEST(Parser, SdkDirectoryFromTheEnvironment) {
-  test::set_env(KORVAN_SDK4, " D:/sdk/ ");
   table t;
+  test::set_env(KORVAN_SDK4, " D:/sdk/ ");
   ASSERT_EQ(parse(t, "x").status, 0);
-  test::set_env(KORVAN_SDK4, nullptr);
   EXPECT_STREQ(t.set.sdkDir, "D:\\sdk");
+  test::set_env(KORVAN_SDK4, nullptr);
 }
 
 }  // namespace

@@ -17,7 +17,6 @@ TEST(FlashOperations, ReadyPollGivesUpAtItsBound) {
     ASSERT_TRUE(bind_korvan_library());
     ASSERT_EQ(korvan.KORVAN2_OpenCard(0, &g_card), 0u);
     test::set_env("KORVAN_SIM", nullptr);
-    g_ctrl_local_addr = 0;
     flash_setup();
     const uint8_t data[256] = {};
     testing::internal::CaptureStdout();

@@ -1,9 +1,6 @@
-// The caught window as a plain program, so that it also runs as 32-bit code
-// under qemu-i386 where no 32-bit GoogleTest exists: registers at 0x1C and
-// 0x1E, each load presenting a value of its own. Every access to them
-// reaches the client once, in order, whether carried out by decoding or let
-// through by a single step (a byte load and store); plain memory in the
-// watched page and outside it stays plain.
+// The caught window, a plain program so that it also runs as 32-bit code (no
+// 32-bit GoogleTest here): every access to the registers at 0x1C and 0x1E
+// reaches the client once, in order, decoded or let through by a single step.
 #include <cstdio>
 #include <string>
 #include <vector>

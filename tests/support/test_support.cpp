@@ -93,10 +93,7 @@ void set_env(const char *name, const char *value) {
 #if defined(_WIN32)
   _putenv_s(name, value != nullptr ? value : "");
 #else
-  if (value != nullptr)
-    setenv(name, value, 1);
-  else
-    unsetenv(name);
+  (void)(value != nullptr ? setenv(name, value, 1) : unsetenv(name));
 #endif
 }
 
