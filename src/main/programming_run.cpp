@@ -33,23 +33,22 @@ bool report_differing(uint32_t differing) {
 }  // namespace
 
 run_result programming_run(const run_request &request, uint8_t **buffer) {
-  const run_result failed = run_result::failed;
   const char *bitPath = request.bitPath;
   korvan_status status = load_bitstream(g_card, bitPath, buffer, &g_bitstream_length);
   if (status != 0) {
     std::printf("*** Failed to load bitstream %s: %s\n", bitPath, korvan.KORVAN2_GetStatusString(status));
-    return failed;
+    return run_result::failed;
   }
   if (g_bitstream_length > FLASH_MAX_DATA_BYTES) {
     std::printf("*** Bitstream of %lu bytes does not fit in the Flash (at most %lu bytes)\n",
                 static_cast<unsigned long>(g_bitstream_length),
                 static_cast<unsigned long>(FLASH_MAX_DATA_BYTES));
-    return failed;
+    return run_result::failed;
   }
   status = korvan.KORVAN2_SetClockRate(g_card, LCLK, LCLK_HZ, nullptr);
   if (status != 0) {
     std::printf("Failed to set LCLK to %.1fMHz: %s\n", LCLK_HZ / 1e6, korvan.KORVAN2_GetStatusString(status));
-    return failed;
+    return run_result::failed;
   }
   flash_setup();
   uint16_t vendorId = 0;
@@ -61,9 +60,10 @@ run_result programming_run(const run_request &request, uint8_t **buffer) {
   std::printf("Lock bit = %lx\n", static_cast<unsigned long>(lockBit));
   if (vendorId == NO_FLASH_ID || deviceId == NO_FLASH_ID) {
     std::printf("*** Unrecognised vendor/device ID for Flash\n");
-    return failed;
+    return run_result::failed;
   }
-  if (request.backupPath != nullptr && !back_up_flash(request.backupPath, request.cardName)) return failed;
+  if (request.backupPath != nullptr && !back_up_flash(request.backupPath, request.cardName))
+    return run_result::failed;
   if (!request.write) {
     announce("Verifying Flash...\n");
     return report_differing(flash_verify(*buffer, g_bitstream_length, COMPARE_REPORT_LIMIT))
@@ -72,9 +72,9 @@ run_result programming_run(const run_request &request, uint8_t **buffer) {
   }
   platform_hold_interrupts();  // a Flash left half written does not configure the bridge
   announce("Erasing Flash...\n");
-  if (flash_erase() != flash_result::ok) return failed;
+  if (flash_erase() != flash_result::ok) return run_result::failed;
   announce("Programming Flash...\n");
-  if (flash_program(*buffer, g_bitstream_length) != flash_result::ok) return failed;
+  if (flash_program(*buffer, g_bitstream_length) != flash_result::ok) return run_result::failed;
   announce("Verifying Flash...\n");
-  return report_differing(flash_verify(*buffer, g_bitstream_length)) ? run_result::done : failed;
+  return report_differing(flash_verify(*buffer, g_bitstream_length)) ? run_result::done : run_result::failed;
 }
