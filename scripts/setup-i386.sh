@@ -34,6 +34,8 @@ native() {
   return $status
 }
 
+bash "$(dirname "$0")/install-deps.sh" gcc-multilib || true  # the probe's -m32
+
 # An enabled binfmt_misc entry for i386 ELF files.
 i386_entry() {
   local entry
