@@ -34,22 +34,19 @@ void pass_on(const struct sigaction &previous, int signal, siginfo_t *info, void
   }
 }
 
-#if defined(__x86_64__)
 cpu_registers registers_of(greg_t *gregs) {
   auto at = [gregs](int index) { return reinterpret_cast<uintptr_t *>(&gregs[index]); };
+#if defined(__x86_64__)
   return {
       {at(REG_RAX), at(REG_RCX), at(REG_RDX), at(REG_RBX), at(REG_RSP), at(REG_RBP), at(REG_RSI), at(REG_RDI),
        at(REG_R8), at(REG_R9), at(REG_R10), at(REG_R11), at(REG_R12), at(REG_R13), at(REG_R14), at(REG_R15)},
       at(REG_RIP)};
-}
-#else
-cpu_registers registers_of(greg_t *gregs) {  // no r8-r15 in 32-bit code
-  auto at = [gregs](int index) { return reinterpret_cast<uintptr_t *>(&gregs[index]); };
+#else  // no r8-r15 in 32-bit code
   return {{at(REG_EAX), at(REG_ECX), at(REG_EDX), at(REG_EBX), at(REG_UESP), at(REG_EBP), at(REG_ESI),
            at(REG_EDI)},
           at(REG_EIP)};
-}
 #endif
+}
 
 void on_fault(int signal, siginfo_t *info, void *context) {
   greg_t *gregs = static_cast<ucontext_t *>(context)->uc_mcontext.gregs;
