@@ -40,7 +40,10 @@ void BM_HeaderWalk(benchmark::State &state) {
   for (auto _ : state) {
     uint32_t length = 0;
     uint32_t offset = 0;
-    if (parse_bit_header(file, "sample.bit", &length, &offset) != 0) state.SkipWithError("walk failed");
+    uint64_t size = 0;
+    if (measure_bit_file(file, &size) != 0 ||
+        parse_bit_header(file, size, "sample.bit", &length, &offset) != 0)
+      state.SkipWithError("walk failed");
     benchmark::DoNotOptimize(length);
   }
   std::fclose(file);

@@ -49,7 +49,7 @@ bool is_due(const operation_rule &rule, flash_operation operation, uint64_t nth)
 void count_operation(void *context, flash_operation operation) {
   auto *card = static_cast<sim_card *>(context);
   const uint64_t nth = ++card->operationsBegun[static_cast<int>(operation)];
-  if (is_due(card->config.interrupt, operation, nth)) interrupt_process();
+  if (is_due(card->config.interrupt, operation, nth)) interrupt_process(card->config.interruptSignal);
   if (!is_due(card->config.crash, operation, nth)) return;
   if (card->rec.trace != nullptr) std::fflush(card->rec.trace);
   waveform_flush(&card->wave);

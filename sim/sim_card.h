@@ -25,7 +25,7 @@ struct sim_card {
   bridge_model bridge;
   std::vector<uint8_t> flashMemory;  // the Flash's cells when no image file holds them
   mapped_file flashImage;            // or the image file, mapped
-  uint64_t operationsBegun[3] = {};  // by flash_operation
+  uint64_t operationsBegun[4] = {};  // by flash_operation
   mapped_window *window = nullptr;
   uint32_t virtualSize = 0;
   bool hasBlock = false;

@@ -83,7 +83,8 @@ TEST(HeaderWalk, GivesTheStatusAndWhereTheDataIs) {
     test::write_file(dir.file("walk.bit"), file);
     FILE *f = platform_open_for_reading(dir.file("walk.bit").c_str());
     uint32_t length = 0xAAAA, offset = 0xBBBB;
-    EXPECT_EQ(parse_bit_header(f, "walk.bit", &length, &offset), std::get<2>(c)) << std::get<0>(c);
+    EXPECT_EQ(parse_bit_header(f, file.size(), "walk.bit", &length, &offset), std::get<2>(c))
+        << std::get<0>(c);
     std::fclose(f);
     EXPECT_EQ(offset + length, std::get<2>(c) == 0 ? file.size() : 0xAAAAu + 0xBBBBu) << std::get<0>(c);
     EXPECT_TRUE(std::get<2>(c) != 0 || bytes(file.begin() + offset, file.end()) == DATA) << std::get<0>(c);
@@ -99,10 +100,28 @@ TEST(HeaderWalk, FileOver4GiBIsRefusedNotTruncated) {
     std::filesystem::resize_file(dir.file("huge.bit"), size);
     FILE *f = platform_open_for_reading(dir.file("huge.bit").c_str());
     uint32_t length = 0, offset = 0;
-    EXPECT_EQ(parse_bit_header(f, "walk.bit", &length, &offset) == 0 ? uint64_t{offset} + length : 0,
+    uint64_t measured = 0;
+    EXPECT_EQ(measure_bit_file(f, &measured) == 0 &&
+                      parse_bit_header(f, measured, "walk.bit", &length, &offset) == 0
+                  ? uint64_t{offset} + length
+                  : 0,
               size >> 32 ? 0 : size);
     std::fclose(f);
   }
+}
+
+// A file that grew after it was measured (one still being copied) is
+// walked no further than the measured size: refused, never a length that
+// wraps past it.
+TEST(HeaderWalk, FileThatGrewSinceMeasuredIsReadNoFurther) {
+  test::scratch_dir dir;
+  test::write_file(dir.file("grown.bit"), GOOD);
+  FILE *f = platform_open_for_reading(dir.file("grown.bit").c_str());
+  uint8_t *buffer = nullptr;
+  uint32_t length = 0;
+  EXPECT_EQ(read_bitstream(f, 10, "grown.bit", &buffer, &length), BIT_MALFORMED);
+  EXPECT_EQ(buffer, nullptr);
+  std::fclose(f);
 }
 
 }  // namespace

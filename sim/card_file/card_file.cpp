@@ -113,14 +113,50 @@ bool parse_operation(const std::string &text, flash_operation *out) {
                       out);
 }
 
-// "none", or "erase:N" or "program:N" with N from 1.
-bool parse_operation_rule(const std::string &text, operation_rule *rule) {
+// "none", or "erase:N" or "program:N" with N from 1; with reads, "read:N"
+// too (the Nth byte the Flash presents).
+bool parse_operation_rule(const std::string &text, operation_rule *rule, bool reads = false) {
   *rule = operation_rule();
   if (text == "none") return true;
   const size_t colon = text.find(':');
-  return colon != std::string::npos && parse_operation(trim(text.substr(0, colon)), &rule->operation) &&
-         rule->operation != flash_operation::none && parse_number(trim(text.substr(colon + 1)), &rule->nth) &&
-         rule->nth != 0;
+  if (colon == std::string::npos) return false;
+  const std::string name = trim(text.substr(0, colon));
+  const bool read = reads && name == "read";
+  if (read) rule->operation = flash_operation::read;
+  return (read || parse_operation(name, &rule->operation)) && rule->operation != flash_operation::none &&
+         parse_number(trim(text.substr(colon + 1)), &rule->nth) && rule->nth != 0;
+}
+
+// "T" or "T.F", milliseconds.
+bool parse_ms(const std::string &text, double *ms) {
+  const size_t dot = text.find('.');
+  uint32_t whole = 0;
+  if (!parse_number(text.substr(0, dot), &whole)) return false;
+  *ms = whole;
+  if (dot == std::string::npos) return true;
+  const std::string fraction = text.substr(dot + 1);
+  double scale = 0.1;
+  for (const char c : fraction) {
+    if (c < '0' || c > '9') return false;
+    *ms += (c - '0') * scale;
+    scale /= 10;
+  }
+  return !fraction.empty();
+}
+
+// "erase:T" and/or "program:T", a comma list.
+bool parse_busy_ms(const std::string &text, flash_params *flash) {
+  flash->busyMsErase = flash->busyMsProgram = 0;
+  for (const std::string &item : split_list(text)) {
+    const size_t colon = item.find(':');
+    flash_operation operation = flash_operation::none;
+    if (colon == std::string::npos || !parse_operation(trim(item.substr(0, colon)), &operation) ||
+        operation == flash_operation::none ||
+        !parse_ms(trim(item.substr(colon + 1)),
+                  operation == flash_operation::erase ? &flash->busyMsErase : &flash->busyMsProgram))
+      return false;
+  }
+  return true;
 }
 
 // A number no larger than max, which fits in a byte.
@@ -178,7 +214,17 @@ const key_parser key_parsers[] = {
     {"stuck", [](const std::string &v, card_config *c) { return parse_operation(v, &c->flash.stuck); }},
     {"crash", [](const std::string &v, card_config *c) { return parse_operation_rule(v, &c->crash); }},
     {"interrupt",
-     [](const std::string &v, card_config *c) { return parse_operation_rule(v, &c->interrupt); }},
+     [](const std::string &v, card_config *c) { return parse_operation_rule(v, &c->interrupt, true); }},
+    {"interrupt_signal",
+     [](const std::string &v, card_config *c) {
+       return parse_choice(v,
+                           {{"int", interrupt_kind::ctrl_c},
+                            {"quit", interrupt_kind::quit},
+                            {"term", interrupt_kind::terminate},
+                            {"hup", interrupt_kind::hang_up}},
+                           &c->interruptSignal);
+     }},
+    {"busy_ms", [](const std::string &v, card_config *c) { return parse_busy_ms(v, &c->flash); }},
     {"weak",
      [](const std::string &v, card_config *c) {
        c->flash.weak.clear();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
 #include "korvan.h"
 #include "models/flash_params.h"
 #include "models/waveform_params.h"
@@ -44,7 +45,8 @@ struct card_config {
   std::string flashImage;
   std::vector<fail_rule> fail;
   operation_rule crash;      // the process ends as that operation begins, as in a power cut
-  operation_rule interrupt;  // the process is interrupted (Ctrl-C, SIGINT) as it begins
+  operation_rule interrupt;  // the process is interrupted as it begins, by interruptSignal
+  interrupt_kind interruptSignal = interrupt_kind::ctrl_c;
   std::string trace;
   std::string waveform;
   uint32_t waveformLimit = waveform_params().limit;  // register accesses; 0: no limit

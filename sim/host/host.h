@@ -29,8 +29,12 @@ constexpr int POWER_CUT_STATUS = 137;
 // handler runs, no buffer is flushed.
 [[noreturn]] void power_cut();
 
-// Interrupts the process as Ctrl-C would, and returns once its handlers have
-// run: SIGINT, or the console's Ctrl-C event.
-void interrupt_process();
+// What an interrupt is: SIGINT (Ctrl-C), SIGQUIT (Ctrl-\), SIGTERM,
+// SIGHUP; on Windows the first is Ctrl-C and the others Ctrl-Break.
+enum class interrupt_kind { ctrl_c, quit, terminate, hang_up };
+
+// Interrupts the process as the terminal would, and returns once its
+// handlers have run: the signal, or the console's Ctrl-C or Ctrl-Break.
+void interrupt_process(interrupt_kind kind);
 
 }  // namespace ksim

@@ -46,6 +46,9 @@ void power_cut() {
   _exit(POWER_CUT_STATUS);  // not reached
 }
 
-void interrupt_process() { kill(getpid(), SIGINT); }  // delivered before kill returns
+void interrupt_process(interrupt_kind kind) {
+  const int signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};  // by interrupt_kind
+  kill(getpid(), signals[static_cast<int>(kind)]);           // delivered before kill returns
+}
 
 }  // namespace ksim

@@ -56,12 +56,13 @@ void power_cut() {
 
 // The system runs the console's handlers on a thread of its own, at
 // kernel32's CtrlRoutine; here that thread is started as it would start it.
-void interrupt_process() {
+void interrupt_process(interrupt_kind kind) {
+  const DWORD event = kind == interrupt_kind::ctrl_c ? CTRL_C_EVENT : CTRL_BREAK_EVENT;
   const FARPROC routine = GetProcAddress(GetModuleHandleA("kernel32.dll"), "CtrlRoutine");
   if (routine == nullptr) return;
   HANDLE thread =
       CreateThread(nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void *>(routine)),
-                   reinterpret_cast<void *>(static_cast<uintptr_t>(CTRL_C_EVENT)), 0, nullptr);
+                   reinterpret_cast<void *>(static_cast<uintptr_t>(event)), 0, nullptr);
   if (thread == nullptr) return;
   WaitForSingleObject(thread, INFINITE);
   CloseHandle(thread);

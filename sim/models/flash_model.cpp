@@ -23,6 +23,11 @@ bool is_weak(const flash_model &flash, uint32_t address) {
 void start_operation(flash_model *flash, flash_operation operation) {
   flash->mode = flash_mode::read_status;
   flash->busyLeft = flash->params.busyReads;
+  const double ms =
+      operation == flash_operation::erase ? flash->params.busyMsErase : flash->params.busyMsProgram;
+  flash->busyUntil =
+      std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                             std::chrono::duration<double, std::milli>(ms));
   flash->busyForever = flash->params.stuck == operation;
 }
 
@@ -73,6 +78,7 @@ void flash_reset(flash_model *flash) {
   flash->pending = flash_pending::none;
   flash->errorBits = 0;
   flash->busyLeft = 0;
+  flash->busyUntil = {};
   flash->busyForever = false;
 }
 
@@ -112,6 +118,7 @@ bool flash_write(flash_model *flash, uint32_t address, uint8_t byte) {
 }
 
 uint8_t flash_read(flash_model *flash, uint32_t address) {
+  begin(*flash, flash_operation::read);
   switch (flash->mode) {
   case flash_mode::read_array: return address < flash->size ? flash->cells[address] : 0xFF;
   case flash_mode::read_identifier:
@@ -122,10 +129,9 @@ uint8_t flash_read(flash_model *flash, uint32_t address) {
   case flash_mode::read_status: break;
   }
   if (flash->busyForever) return flash->errorBits;
-  if (flash->busyLeft > 0) {
-    --flash->busyLeft;
-    return flash->errorBits;
-  }
+  const bool counting = flash->busyLeft > 0;
+  if (counting) --flash->busyLeft;
+  if (counting || std::chrono::steady_clock::now() < flash->busyUntil) return flash->errorBits;
   return SR_READY | flash->errorBits;
 }
 

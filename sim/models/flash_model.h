@@ -2,6 +2,7 @@
 // identifier, read status, block erase and byte program.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -10,7 +11,8 @@
 
 namespace ksim {
 
-// Told as each block erase or byte program begins, before it has any effect.
+// Told as each block erase or byte program begins, before it has any
+// effect, and as each byte is presented.
 struct flash_observer {
   void *context = nullptr;
   void (*begins)(void *context, flash_operation operation) = nullptr;
@@ -35,6 +37,7 @@ struct flash_model {
   flash_pending pending = flash_pending::none;
   uint8_t errorBits = 0;
   uint32_t busyLeft = 0;
+  std::chrono::steady_clock::time_point busyUntil;
   bool busyForever = false;
 
   uint64_t bytesProgrammed = 0;

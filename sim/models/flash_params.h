@@ -7,7 +7,7 @@
 
 namespace ksim {
 
-enum class flash_operation { none, erase, program };
+enum class flash_operation { none, erase, program, read };  // read: a byte presented
 
 // What the Flash is: its geometry, identity and the faults it has.
 struct flash_params {
@@ -19,6 +19,8 @@ struct flash_params {
   uint32_t busyReads = 1;
   flash_operation stuck = flash_operation::none;  // never ready after this one
   std::vector<uint32_t> weak;                     // sorted byte addresses that do not program
+  double busyMsErase = 0;  // busy at least this long after the confirm, whatever the host does
+  double busyMsProgram = 0;
 };
 
 }  // namespace ksim

@@ -33,10 +33,13 @@ void consume(header_walk &w, uint32_t count) {
   w.position += count;
 }
 
-// Moves the unconsumed bytes to the front of the window and reads behind them.
+// Moves the unconsumed bytes to the front of the window and reads behind
+// them, never past the measured size: a file that grew since is not
+// walked beyond it.
 bool refill_window(header_walk &w, FILE *file, uint64_t fileSize) {
   std::memmove(w.window, w.window + w.cursor, w.available);
-  const uint64_t wanted = std::min<uint64_t>(BIT_HEADER_WINDOW - w.available, fileSize);
+  const uint64_t unread = fileSize - (w.position + w.available);
+  const uint64_t wanted = std::min<uint64_t>(BIT_HEADER_WINDOW - w.available, unread);
   const size_t got = std::fread(w.window + w.available, 1, static_cast<size_t>(wanted), file);  // 0 for 0
   if (got == 0) return false;
   w.cursor = 0;
@@ -79,17 +82,21 @@ void reverse_bits(uint8_t *bytes, uint32_t count) {
     bytes[k] = REVERSED[bytes[k]];
 }
 
-korvan_status parse_bit_header(FILE *file, const char *name, uint32_t *dataLength, uint32_t *dataOffset) {
+korvan_status measure_bit_file(FILE *file, uint64_t *fileSize) {
   if (platform_seek(file, 0, SEEK_END) != 0) return BIT_MALFORMED;
   const int64_t size = platform_tell(file);
   if (size < 0 || size > 0xFFFFFFFFll || platform_seek(file, 0, SEEK_SET) != 0) return BIT_MALFORMED;
-  const uint64_t fileSize = static_cast<uint64_t>(size);
+  *fileSize = static_cast<uint64_t>(size);
+  return 0;
+}
 
+korvan_status parse_bit_header(FILE *file, uint64_t fileSize, const char *name, uint32_t *dataLength,
+                               uint32_t *dataOffset) {
   header_walk w;
   for (;;) {
     if (w.refill) {
       w.refill = false;
-      if (fileSize == 0 || !refill_window(w, file, fileSize)) return BIT_MALFORMED;
+      if (!refill_window(w, file, fileSize)) return BIT_MALFORMED;
     }
     if (w.pendingSkip != 0) {
       uint32_t m = w.available < w.pendingSkip ? w.available : static_cast<uint32_t>(w.pendingSkip);
@@ -157,6 +164,29 @@ korvan_status parse_bit_header(FILE *file, const char *name, uint32_t *dataLengt
   }
 }
 
+korvan_status read_bitstream(FILE *file, uint64_t fileSize, const char *name, uint8_t **buffer,
+                             uint32_t *length) {
+  uint32_t dataLength = 0;
+  uint32_t dataOffset = 0;
+  const korvan_status status = parse_bit_header(file, fileSize, name, &dataLength, &dataOffset);
+  if (status != 0) return status;
+  // The block is the size of the whole file as measured, the data offset
+  // longer than the data; only the first dataLength bytes are ever used.
+  uint8_t *block = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(fileSize)));
+  if (block == nullptr) return BIT_NO_MEMORY;
+  // The whole measured data length must come in: never program bytes that
+  // were not read.
+  if (dataLength == 0 || platform_seek(file, dataOffset, SEEK_SET) != 0 ||
+      std::fread(block, 1, dataLength, file) != dataLength) {
+    std::free(block);
+    return BIT_MALFORMED;
+  }
+  reverse_bits(block, dataLength);
+  *buffer = block;
+  *length = dataLength;
+  return 0;
+}
+
 korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffer, uint32_t *length) {
   // The card is asked for its information although the device is fixed and
   // the record is not looked at: a card that cannot answer is refused here,
@@ -170,31 +200,9 @@ korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffe
     std::printf("file %s not found\n", path);
     return BIT_CANNOT_OPEN;
   }
-  uint32_t dataLength = 0;
-  uint32_t dataOffset = 0;
-  status = parse_bit_header(file, path, &dataLength, &dataOffset);
-  if (status != 0) {
-    std::fclose(file);
-    return status;
-  }
-  // The block is the size of the whole file, the data offset longer than the
-  // data; only the first dataLength bytes are ever used.
-  const size_t blockSize = static_cast<size_t>(dataOffset) + dataLength;
-  uint8_t *block = static_cast<uint8_t *>(std::malloc(blockSize));
-  if (block == nullptr) {
-    std::fclose(file);
-    return BIT_NO_MEMORY;
-  }
-  // The whole data length must come in: never program bytes that were not read.
-  if (dataLength == 0 || platform_seek(file, dataOffset, SEEK_SET) != 0 ||
-      std::fread(block, 1, dataLength, file) != dataLength) {
-    std::free(block);
-    std::fclose(file);
-    return BIT_MALFORMED;
-  }
-  reverse_bits(block, dataLength);
+  uint64_t fileSize = 0;
+  status = measure_bit_file(file, &fileSize);
+  if (status == 0) status = read_bitstream(file, fileSize, path, buffer, length);
   std::fclose(file);
-  *buffer = block;
-  *length = dataLength;
-  return 0;
+  return status;
 }

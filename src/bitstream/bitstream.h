@@ -11,7 +11,14 @@ constexpr const char *BIT_DEVICE_NAME = "2v1500fg676";
 constexpr uint32_t BIT_HEADER_WINDOW = 1024;
 
 korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffer, uint32_t *length);
-// Where the data lies; a file cut short of the length it declares is
-// refused with a line that names it.
-korvan_status parse_bit_header(FILE *file, const char *name, uint32_t *dataLength, uint32_t *dataOffset);
+// The open file's size, which must fit in 32 bits; the file at its start.
+korvan_status measure_bit_file(FILE *file, uint64_t *fileSize);
+// Where the data lies in a file measured at fileSize bytes, read no further;
+// a file cut short of the length it declares is refused with a line that
+// names it.
+korvan_status parse_bit_header(FILE *file, uint64_t fileSize, const char *name, uint32_t *dataLength,
+                               uint32_t *dataOffset);
+// The header walked and the data read and bit-reversed into a new block.
+korvan_status read_bitstream(FILE *file, uint64_t fileSize, const char *name, uint8_t **buffer,
+                             uint32_t *length);
 void reverse_bits(uint8_t *bytes, uint32_t count);

@@ -5,6 +5,7 @@
 
 #include "flash_port.h"
 #include "platform/platform.h"
+#include "progress.h"
 
 namespace {
 
@@ -48,44 +49,25 @@ uint8_t status_read() {
   return status;
 }
 
-// Status reads back to back until bit 7 says ready, or until the bound has
-// passed without it. The clock is looked at only while the Flash is busy.
+// Status reads back to back until bit 7 says ready. Once the bound has
+// passed the status is read once more: a process stopped for a while finds
+// the Flash ready. The clock is looked at only while the Flash is busy.
 bool ready_poll(uint32_t timeoutMs, uint8_t *lastStatus) {
   uint8_t status = status_read();
   if ((status & STATUS_READY) == 0) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    bool late = false;
     do {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        *lastStatus = status;
-        return false;
-      }
+      late = std::chrono::steady_clock::now() >= deadline;
       status = status_read();
-    } while ((status & STATUS_READY) == 0);
+    } while ((status & STATUS_READY) == 0 && !late);
   }
   *lastStatus = status;
-  return true;
-}
-
-// The first interrupt while the Flash is rewritten is told at the next dot,
-// on a line of its own; the dots go on below it.
-void print_dot() {
-  static bool interruptTold = false;
-  if (!interruptTold && platform_interrupt_held()) {
-    interruptTold = true;
-    std::fputs("\n*** Interrupt held: the Flash is being rewritten, the run stops as soon as it is safe\n",
-               stdout);
-  }
-  std::fputs(".", stdout);
-  std::fflush(stdout);
-}
-
-void end_progress_line() {
-  std::fputs("\n", stdout);
-  std::fflush(stdout);
+  return (status & STATUS_READY) != 0;
 }
 
 flash_result report_timeout(uint8_t status) {
-  end_progress_line();
+  progress_end_line();
   std::printf("*** Timed out waiting for the Flash to become ready (status 0x%2.2lx)\n",
               static_cast<unsigned long>(status));
   std::fflush(stdout);
@@ -153,9 +135,9 @@ flash_result flash_erase(uint32_t readyTimeoutMs) {
     if (!ready_poll(readyTimeoutMs, &status)) return report_timeout(status);
     ctrl(NEXT_BLOCK);
     ctrl(IDLE);
-    print_dot();
+    progress_dot();
   }
-  end_progress_line();
+  progress_end_line();
   return flash_result::ok;
 }
 
@@ -182,9 +164,9 @@ flash_result flash_program(const uint8_t *bytes, uint32_t n, uint32_t readyTimeo
   for (uint32_t k = 0; k < n; ++k) {
     if (flash_program_byte(bytes[k], readyTimeoutMs, &status) != flash_result::ok)
       return report_timeout(status);
-    if (dot_due(n, k)) print_dot();
+    if (dot_due(n, k)) progress_dot();
   }
-  end_progress_line();
+  progress_end_line();
   return flash_result::ok;
 }
 
@@ -224,17 +206,16 @@ uint32_t flash_verify(const uint8_t *bytes, uint32_t n, uint32_t reportLimit) {
   for (uint32_t k = 0; k < n; ++k) {
     uint8_t b = flash_read_byte();
     if (b != bytes[k]) differs(bytes[k], b, FLASH_LEAD_IN_BYTES + k);
-    if (dot_due(n, k)) print_dot();
+    if (dot_due(n, k)) progress_dot();
   }
-  end_progress_line();
+  progress_end_line();
   return differing;
 }
 
-void flash_read(uint8_t *bytes) {
-  read_array_from_start();
-  for (uint32_t k = 0; k < FLASH_BYTES; ++k) {
+void flash_read_from_start() { read_array_from_start(); }
+
+void flash_read_block(uint8_t *bytes) {
+  for (uint32_t k = 0; k < FLASH_BLOCK_BYTES; ++k)
     bytes[k] = flash_read_byte();
-    if ((k + 1) % FLASH_BLOCK_BYTES == 0) print_dot();
-  }
-  end_progress_line();
+  progress_dot();
 }

@@ -26,5 +26,8 @@ flash_result flash_program_byte(uint8_t b, uint32_t readyTimeoutMs, uint8_t *las
 // The lead-in and the data compared with the Flash, a line for each of the
 // first reportLimit differing bytes; the number of differing bytes.
 uint32_t flash_verify(const uint8_t *bytes, uint32_t n, uint32_t reportLimit = UINT32_MAX);
-void flash_read(uint8_t *bytes);  // the whole Flash, FLASH_BYTES, a dot a block
+// The Flash read from its first byte on: Read Array, the counter to 0, then
+// a block at a time, FLASH_BLOCK_BYTES and a dot each.
+void flash_read_from_start();
+void flash_read_block(uint8_t *bytes);
 uint8_t flash_read_byte();

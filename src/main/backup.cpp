@@ -9,6 +9,7 @@
 #include "bitstream/bit_file.h"
 #include "bitstream/bitstream.h"
 #include "board/flash_ops.h"
+#include "board/progress.h"
 #include "platform/platform.h"
 
 namespace {
@@ -23,13 +24,30 @@ std::string now(const char *format) {
   return text;
 }
 
-// Under a temporary name, on the disk, then renamed.
+// The whole Flash, a block at a time; false when an interrupt came first.
+bool read_flash(std::vector<uint8_t> *flash) {
+  std::fputs("Reading Flash...\n", stdout);
+  std::fflush(stdout);
+  flash->resize(FLASH_BYTES);
+  flash_read_from_start();
+  for (uint32_t block = 0; block < FLASH_BLOCKS; ++block) {
+    if (platform_interrupted()) break;
+    flash_read_block(flash->data() + block * FLASH_BLOCK_BYTES);
+  }
+  progress_end_line();
+  return !platform_interrupted();
+}
+
+// Under a temporary name, on the disk, then renamed; an interrupt that came
+// meanwhile leaves no file behind.
 bool write_whole(const char *path, const std::vector<uint8_t> &bytes) {
   const std::string temporary = std::string(path) + ".part";
   FILE *file = std::fopen(temporary.c_str(), "wb");
   if (file == nullptr) return false;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  if (platform_close_on_disk(file) && written && platform_rename_new(temporary.c_str(), path)) return true;
+  if (platform_close_on_disk(file) && written && !platform_interrupted() &&
+      platform_rename_new(temporary.c_str(), path))
+    return true;
   std::remove(temporary.c_str());
   return false;
 }
@@ -41,10 +59,8 @@ bool back_up_flash(const char *path, const char *cardName) {
     std::printf("*** Backup file %s already exists\n", path);
     return false;
   }
-  std::fputs("Reading Flash...\n", stdout);
-  std::fflush(stdout);
-  std::vector<uint8_t> flash(FLASH_BYTES);
-  flash_read(flash.data());
+  std::vector<uint8_t> flash;
+  if (!read_flash(&flash)) return false;
   const auto data = flash.begin() + FLASH_LEAD_IN_BYTES;
   if (!std::all_of(flash.begin(), data, erased)) {
     std::printf("*** The Flash's first %lu bytes are not erased: no .bit file can restore it\n",
@@ -64,6 +80,7 @@ bool back_up_flash(const char *path, const char *cardName) {
                                               {'d', bit_body(now("%H:%M:%S"))}},
                                              kept);
   if (!write_whole(path, file)) {
+    if (platform_interrupted()) return false;
     std::printf("*** Cannot write the backup file %s\n", path);
     return false;
   }

@@ -134,9 +134,23 @@ run_result check_card_and_program(const command_line &cl, uint8_t **buffer) {
   return programming_run(request, buffer);
 }
 
+// A value after the .bit path that starts like an option was meant as one:
+// "sorvel x.bit /index 1" must not rewrite card ID 0.
+bool options_before_path(const arg_set &set) {
+  for (int32_t k = 1; k < set.numValues; ++k) {
+    const char *value = set.values[k].s;
+    if (value != nullptr && (value[0] == '-' || value[0] == '/' || value[0] == '+')) {
+      std::printf("*** Option %s after the BIT file: options must come before it\n", value);
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  platform_note_interrupts();
   g_card = 0;
   uint8_t *buffer = nullptr;
   // The parser's copies live as long as the process: kept reachable here.
@@ -146,7 +160,8 @@ int main(int argc, char **argv) {
   // 0 when the run succeeded (a compare: the Flash holds the .bit), 1 when
   // a compare found it other, -1 on any failure.
   int result = -1;
-  if (parse_command_line("sorvel", argc, argv, &cl.set) == 0 && bind_korvan_library()) {
+  if (parse_command_line("sorvel", argc, argv, &cl.set) == 0 && options_before_path(cl.set) &&
+      bind_korvan_library()) {
     const run_result run = check_card_and_program(cl, &buffer);
     result = run == run_result::done ? 0 : run == run_result::differs ? 1 : -1;
   }

@@ -4,8 +4,6 @@
 
 #include <cstdint>
 
-extern uint32_t g_bitstream_length;
-
 // What the operator asked for besides the card.
 struct run_request {
   const char *bitPath;
@@ -17,6 +15,8 @@ struct run_request {
 // differs: a compare found the Flash other than the .bit.
 enum class run_result { done, differs, failed };
 
-// Fills *buffer (owned by the caller, null on entry). Interrupts are held
-// from the first erase on, and stay held when it returns.
+// Fills *buffer (owned by the caller, null on entry). An interrupt that
+// comes before the first erase ends the run there; from the first erase to
+// the end of the verification it is held, and the run goes on. Either way
+// the caller ends the process by it once the card is closed.
 run_result programming_run(const run_request &request, uint8_t **buffer);

@@ -29,13 +29,15 @@ bool platform_close_on_disk(FILE *file);
 // it could not, from then left in place.
 bool platform_rename_new(const char *from, const char *to);
 
-// From here on, Ctrl-C and Ctrl-Break (Windows) or SIGINT, SIGTERM and
-// SIGHUP (one that was ignored stays ignored) are noted, not acted on.
-void platform_hold_interrupts();
-bool platform_interrupt_held();  // one has come since the hold began
-// Ends the process as the held interrupt would have ended it: by that
-// signal's default action, or with the status of a program ended by Ctrl-C.
-// Returns when none came.
+// From here on, Ctrl-C and Ctrl-Break (Windows) or SIGINT, SIGTERM, SIGHUP
+// and SIGQUIT (one that was ignored stays ignored) are noted, not acted on;
+// the run decides when it stops. SIGPIPE and SIGXFSZ are ignored: a write
+// to a closed output or past a file-size limit fails and the run goes on.
+void platform_note_interrupts();
+bool platform_interrupted();  // one has come since they were noted
+// Ends the process as the first noted interrupt would have ended it: by
+// that signal's default action, or with the status of a program ended by
+// Ctrl-C. Returns when none came.
 void platform_end_if_interrupted();
 
 // The card-access library's file name on this system.

@@ -34,21 +34,23 @@ bool platform_rename_new(const char *from, const char *to) {
 
 namespace {
 
-constexpr int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int NOTED_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 volatile sig_atomic_t held_signal = 0;  // the first that came
 
-void hold_signal(int signal) {
+void note_signal(int signal) {
   if (held_signal == 0) held_signal = signal;
 }
 
 }  // namespace
 
-void platform_hold_interrupts() {
+void platform_note_interrupts() {
+  std::signal(SIGPIPE, SIG_IGN);  // the write fails with EPIPE
+  std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG
   struct sigaction action = {};
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;  // no library call fails with EINTR
-  action.sa_handler = hold_signal;
-  for (int signal : HELD_SIGNALS) {
+  action.sa_handler = note_signal;
+  for (int signal : NOTED_SIGNALS) {
     struct sigaction previous = {};
     if (sigaction(signal, nullptr, &previous) == 0 && !(previous.sa_flags & SA_SIGINFO) &&
         previous.sa_handler == SIG_IGN)
@@ -57,7 +59,7 @@ void platform_hold_interrupts() {
   }
 }
 
-bool platform_interrupt_held() { return held_signal != 0; }
+bool platform_interrupted() { return held_signal != 0; }
 
 void platform_end_if_interrupted() {
   const int signal = held_signal;

@@ -34,7 +34,7 @@ namespace {
 
 volatile LONG interrupt_held = 0;
 
-BOOL WINAPI hold_interrupt(DWORD event) {
+BOOL WINAPI note_interrupt(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;  // closing or logging off: as before
   InterlockedExchange(&interrupt_held, 1);
   return TRUE;
@@ -42,9 +42,9 @@ BOOL WINAPI hold_interrupt(DWORD event) {
 
 }  // namespace
 
-void platform_hold_interrupts() { SetConsoleCtrlHandler(hold_interrupt, TRUE); }
+void platform_note_interrupts() { SetConsoleCtrlHandler(note_interrupt, TRUE); }
 
-bool platform_interrupt_held() { return interrupt_held != 0; }
+bool platform_interrupted() { return interrupt_held != 0; }
 
 void platform_end_if_interrupted() {
   if (interrupt_held == 0) return;
