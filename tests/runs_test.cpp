@@ -104,6 +104,8 @@ struct run {
     EXPECT_EQ(test::read_file(dir.file("b.bit")), bit);
     const auto clock = std::find(trace.begin(), trace.end(), "call clock 0 33000000 -> 0");
     EXPECT_TRUE(std::none_of(trace.begin(), clock, [](const std::string &line) { return line[0] == 'W'; }));
+    for (const auto &entry : std::filesystem::directory_iterator(dir.path()))  // nothing left half written
+      EXPECT_NE(entry.path().extension(), ".part") << entry.path();
   }
 };
 
@@ -311,11 +313,20 @@ INSTANTIATE_TEST_SUITE_P(
                           full_run(8).substr(full_run(8).find("\nProgramming")),
                       RAN},
              test::INTERRUPTED_STATUS),
-        with(run_case{"interrupt_in_program", "", "interrupt = program:120\n",
+        with(run_case{"quit_in_program", "", "interrupt = program:120\ninterrupt_signal = quit\n",
                       full_run(600).replace(full_run(600).find("Programming Flash...\n.") + 22, 0,
                                             "\n" + HELD),
                       RAN, "", 600},
-             test::INTERRUPTED_STATUS),
+             test::QUIT_STATUS),
+        with(run_case{"held_line_without_a_dot", "", "interrupt = program:5\ninterrupt_signal = term\n",
+                      full_run(8) + HELD, RAN},
+             test::TERM_STATUS),
+        // Before the first erase an interrupt ends the run: the backup's temporary file removed.
+        with(run_case{"interrupt_before_the_backup_is_named", "/backup old.bit b.bit",
+                      "trace = none\ninterrupt = read:8388600\n", BACKED_UP, ""},
+             test::INTERRUPTED_STATUS, OLDER),
+        run_case{"option_after_the_path", "b.bit /index 1", "",
+                 "*** Option /index after the BIT file: options must come before it\n", ""},
         // A compare writes nothing; where the Flash differs, 16 lines, the count and status 1.
         with(run_case{"compare_differs", "-write b.bit", "",
                       CHECKS + IDS + "Verifying Flash...\n" + mismatches("00", 0, 16) +
@@ -470,6 +481,35 @@ TEST(Runs, BackupPutsTheFlashBackExactly) {
   EXPECT_EQ(back.status, 0) << back.out;
   EXPECT_TRUE(test::read_file(first.dir.file("flash.bin")) == OLDER);
 }
+
+#if !defined(_WIN32)
+// A shell command in a run's folder, after the run itself: its card file,
+// the .bit file of 8 bytes and a Flash that holds another bitstream.
+test::run_result shell_run(const run &r, const std::string &command) {
+  test::write_file(r.dir.file("flash.bin"), OLDER);
+  return test::run_program("/bin/sh", r.dir.path(), {"-c", command}, "KORVAN_SIM", "card.ini");
+}
+
+// A closed output (a pipeline whose reader has gone): every write fails, the
+// run goes on to the end, then ends by the interrupt it held.
+TEST(Runs, ClosedOutputNeverEndsTheRun) {
+  run r(path::library, "trace = none\ninterrupt = program:20\n", {"-h"});
+  shell_run(r, "(" SORVEL_EXE " b.bit; echo \\$? >status.txt) | true");
+  EXPECT_EQ(test::read_lines(r.dir.file("status.txt")), std::vector<std::string>{"130"});
+  EXPECT_TRUE(test::read_file(r.dir.file("flash.bin")) == programmed(r.data));
+}
+
+// A file-size limit is a write error: no file left, nothing erased.
+TEST(Runs, BackupOverTheFileSizeLimitIsRefused) {
+  run r(path::library, "trace = none\n", {"-h"});
+  const test::run_result limited = shell_run(r, "ulimit -f 1; exec " SORVEL_EXE " /backup old.bit b.bit");
+  EXPECT_EQ(limited.out, BACKED_UP + "*** Cannot write the backup file old.bit\n");
+  EXPECT_EQ(limited.status, test::FAILED_STATUS);
+  r.expect_safe();
+  EXPECT_FALSE(std::filesystem::exists(r.dir.file("old.bit")));
+  EXPECT_TRUE(test::read_file(r.dir.file("flash.bin")) == OLDER);
+}
+#endif
 
 class PowerCut : public testing::TestWithParam<std::tuple<path, std::string>> {};
 

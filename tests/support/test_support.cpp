@@ -119,10 +119,10 @@ uint8_t reversed(uint8_t b) {
 // Through the system's shell, standard output and error to files in dir.
 run_result run_program(const std::string &program, const std::string &dir,
                        const std::vector<std::string> &args, const char *variable, const char *value) {
-  std::string command = SHELL_START + dir + "\" && \"" + host_path(program) + "\"";
+  std::string command = SHELL_START + dir + "\" && (\"" + host_path(program) + "\"";
   for (const std::string &arg : args)
     command += " \"" + arg + "\"";
-  command += " <" + std::string(NUL_DEVICE) + " >stdout.txt 2>stderr.txt";
+  command += " <" + std::string(NUL_DEVICE) + " >stdout.txt 2>stderr.txt)";  // the shell's "Quit" not in them
   if (variable != nullptr) set_env(variable, value);
 #if defined(_WIN32)
   const int status = std::system(("\"" + command + "\"").c_str());  // cmd takes the outer quotes away

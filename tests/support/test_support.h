@@ -64,10 +64,14 @@ struct run_result {
 #if defined(_WIN32)
 inline constexpr int FAILED_STATUS = -1;                                 // the status of a -1 exit
 inline constexpr int INTERRUPTED_STATUS = static_cast<int>(0xC000013A);  // a console program ended by Ctrl-C
+inline constexpr int QUIT_STATUS = INTERRUPTED_STATUS;                   // by Ctrl-Break
+inline constexpr int TERM_STATUS = INTERRUPTED_STATUS;
 inline const std::string CARD_LIBRARY = "korvan.dll";
 #else
 inline constexpr int FAILED_STATUS = 255;
 inline constexpr int INTERRUPTED_STATUS = 128 + 2;  // ended by SIGINT, as the shell tells it
+inline constexpr int QUIT_STATUS = 128 + 3;
+inline constexpr int TERM_STATUS = 128 + 15;
 inline const std::string CARD_LIBRARY = "libkorvan.so";
 #endif
 
