@@ -41,7 +41,7 @@ TEST(FlashOperations, ReadyPollGivesUpAtItsBound) {
 
 #if !defined(_WIN32)
 // The process stopped for twice the bound while the Flash programs a byte
-// (5 ms): the poll reads the status once more, finds it ready, goes on.
+// (5 ms a byte, the stop 20 ms in): the poll reads the status once more, finds it ready, goes on.
 TEST(FlashOperations, ReadyPollReadsOnceMoreAfterAStop) {
   test::scratch_dir dir;
   open_card(dir, "busy_ms = program:5\n");
@@ -51,7 +51,7 @@ TEST(FlashOperations, ReadyPollReadsOnceMoreAfterAStop) {
     nanosleep(&stopped, nullptr);
   };
   sigaction(SIGALRM, &stop, nullptr);
-  const itimerval soon = {{0, 0}, {0, 2000}};
+  const itimerval soon = {{0, 0}, {0, 20000}};
   setitimer(ITIMER_REAL, &soon, nullptr);
   const uint8_t data[4] = {};
   testing::internal::CaptureStdout();

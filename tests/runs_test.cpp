@@ -321,8 +321,8 @@ INSTANTIATE_TEST_SUITE_P(
         with(run_case{"held_line_without_a_dot", "", "interrupt = program:5\ninterrupt_signal = term\n",
                       full_run(8) + HELD, RAN},
              test::TERM_STATUS),
-        // Before the first erase an interrupt ends the run: the backup's temporary file removed.
-        with(run_case{"interrupt_before_the_backup_is_named", "/backup old.bit b.bit",
+        // Before the first erase an interrupt ends the run, at the next block of a backup.
+        with(run_case{"interrupt_in_the_backup", "/backup old.bit b.bit",
                       "trace = none\ninterrupt = read:8388600\n", BACKED_UP, ""},
              test::INTERRUPTED_STATUS, OLDER),
         run_case{"option_after_the_path", "b.bit /index 1", "",

@@ -164,6 +164,9 @@ korvan_status parse_bit_header(FILE *file, uint64_t fileSize, const char *name, 
   }
 }
 
+namespace {
+
+// The header walked, then the data read and bit-reversed into a new block.
 korvan_status read_bitstream(FILE *file, uint64_t fileSize, const char *name, uint8_t **buffer,
                              uint32_t *length) {
   uint32_t dataLength = 0;
@@ -186,6 +189,8 @@ korvan_status read_bitstream(FILE *file, uint64_t fileSize, const char *name, ui
   *length = dataLength;
   return 0;
 }
+
+}  // namespace
 
 korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffer, uint32_t *length) {
   // The card is asked for its information although the device is fixed and

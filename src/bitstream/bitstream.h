@@ -18,7 +18,4 @@ korvan_status measure_bit_file(FILE *file, uint64_t *fileSize);
 // names it.
 korvan_status parse_bit_header(FILE *file, uint64_t fileSize, const char *name, uint32_t *dataLength,
                                uint32_t *dataOffset);
-// The header walked and the data read and bit-reversed into a new block.
-korvan_status read_bitstream(FILE *file, uint64_t fileSize, const char *name, uint8_t **buffer,
-                             uint32_t *length);
 void reverse_bits(uint8_t *bytes, uint32_t count);

@@ -38,16 +38,13 @@ bool read_flash(std::vector<uint8_t> *flash) {
   return !platform_interrupted();
 }
 
-// Under a temporary name, on the disk, then renamed; an interrupt that came
-// meanwhile leaves no file behind.
+// Under a temporary name, on the disk, then renamed.
 bool write_whole(const char *path, const std::vector<uint8_t> &bytes) {
   const std::string temporary = std::string(path) + ".part";
   FILE *file = std::fopen(temporary.c_str(), "wb");
   if (file == nullptr) return false;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  if (platform_close_on_disk(file) && written && !platform_interrupted() &&
-      platform_rename_new(temporary.c_str(), path))
-    return true;
+  if (platform_close_on_disk(file) && written && platform_rename_new(temporary.c_str(), path)) return true;
   std::remove(temporary.c_str());
   return false;
 }
@@ -80,7 +77,6 @@ bool back_up_flash(const char *path, const char *cardName) {
                                               {'d', bit_body(now("%H:%M:%S"))}},
                                              kept);
   if (!write_whole(path, file)) {
-    if (platform_interrupted()) return false;
     std::printf("*** Cannot write the backup file %s\n", path);
     return false;
   }
