@@ -321,7 +321,9 @@ INSTANTIATE_TEST_SUITE_P(
         with(run_case{"held_line_without_a_dot", "", "interrupt = program:5\ninterrupt_signal = term\n",
                       full_run(8) + HELD, RAN},
              test::TERM_STATUS),
-        // Before the first erase an interrupt ends the run, at the next block of a backup.
+        // Before the first erase an interrupt ends the run: before the erase, at a backup's next block.
+        with(run_case{"interrupt_before_the_erase", "", "interrupt = read:2\n", CHECKS + IDS, RAN},
+             test::INTERRUPTED_STATUS),
         with(run_case{"interrupt_in_the_backup", "/backup old.bit b.bit",
                       "trace = none\ninterrupt = read:8388600\n", BACKED_UP, ""},
              test::INTERRUPTED_STATUS, OLDER),
