@@ -26,11 +26,12 @@ constexpr size_t CALL_COUNT = std::size(CALLS);
 
 void *entries[CALL_COUNT];  // where the library's calls are
 
-// The plain name, then the two spellings of a stdcall export.
+// The plain name, the underscored one of some cdecl exports, then the two
+// spellings of a stdcall export.
 void *find_entry(void *library, const call_name &call) {
   const std::string plain = call.name;
   const std::string decorated = plain + "@" + std::to_string(call.argumentBytes);
-  for (const std::string &name : {plain, decorated, "_" + decorated})
+  for (const std::string &name : {plain, "_" + plain, decorated, "_" + decorated})
     if (void *entry = platform_library_entry(library, name.c_str())) return entry;
   return nullptr;
 }

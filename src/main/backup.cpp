@@ -1,7 +1,9 @@
 #include "backup.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -14,6 +16,8 @@
 
 namespace {
 
+constexpr int TEMPORARY_NAMES = 100;  // FILE.part, FILE.1.part, ...
+
 bool erased(uint8_t b) { return b == FLASH_ERASED_BYTE; }
 
 std::string now(const char *format) {
@@ -22,6 +26,21 @@ std::string now(const char *format) {
   const std::tm *local = std::localtime(&t);
   if (local != nullptr) std::strftime(text, sizeof text, format, local);
   return text;
+}
+
+bool refuse(const char *path, const std::string &reason) {
+  std::printf("*** Cannot write the backup file %s: %s\n", path, reason.c_str());
+  return false;
+}
+
+// A new file beside path, under a name that no file has; its name in *name.
+FILE *create_temporary(const char *path, std::string *name, std::string *reason) {
+  bool taken = true;
+  for (int k = 0; k < TEMPORARY_NAMES && taken; ++k) {
+    *name = std::string(path) + (k == 0 ? "" : "." + std::to_string(k)) + ".part";
+    if (FILE *file = platform_create_new(name->c_str(), &taken, reason)) return file;
+  }
+  return nullptr;
 }
 
 // The whole Flash, a block at a time; false when an interrupt came first.
@@ -38,24 +57,10 @@ bool read_flash(std::vector<uint8_t> *flash) {
   return !platform_interrupted();
 }
 
-// Under a temporary name, on the disk, then renamed.
-bool write_whole(const char *path, const std::vector<uint8_t> &bytes) {
-  const std::string temporary = std::string(path) + ".part";
-  FILE *file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  if (platform_close_on_disk(file) && written && platform_rename_new(temporary.c_str(), path)) return true;
-  std::remove(temporary.c_str());
-  return false;
-}
-
-}  // namespace
-
-bool back_up_flash(const char *path, const char *cardName) {
-  if (platform_file_exists(path)) {
-    std::printf("*** Backup file %s already exists\n", path);
-    return false;
-  }
+// What the Flash holds behind the lead-in, the trailing erased bytes
+// dropped, bit-reversed as a .bit file holds it; false when the Flash
+// cannot be kept (the refusal printed) or an interrupt came.
+bool read_kept(std::vector<uint8_t> *kept) {
   std::vector<uint8_t> flash;
   if (!read_flash(&flash)) return false;
   const auto data = flash.begin() + FLASH_LEAD_IN_BYTES;
@@ -65,21 +70,49 @@ bool back_up_flash(const char *path, const char *cardName) {
     return false;
   }
   const auto end = std::find_if_not(flash.rbegin(), flash.rend(), erased).base();
-  if (end <= data) {
+  kept->assign(data, std::max(data, end));
+  reverse_bits(kept->data(), static_cast<uint32_t>(kept->size()));
+  return true;
+}
+
+bool write_bit(FILE *file, const std::vector<uint8_t> &kept, const char *cardName, std::string *reason) {
+  const std::vector<uint8_t> bytes = make_bit({{'a', bit_body(std::string("backup of ") + cardName)},
+                                               {'b', bit_body(BIT_DEVICE_NAME)},
+                                               {'c', bit_body(now("%Y/%m/%d"))},
+                                               {'d', bit_body(now("%H:%M:%S"))}},
+                                              kept);
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (!written) *reason = std::strerror(errno);
+  return written;
+}
+
+}  // namespace
+
+// The file is made under a temporary name before the Flash is read, so a
+// name that cannot be written is refused at once; it is written, put on the
+// disk and only then given its name. On every other way out it is removed.
+bool back_up_flash(const char *path, const char *cardName) {
+  std::string reason;
+  const path_state state = platform_path_state(path, &reason);
+  if (state == path_state::exists) {
+    std::printf("*** Backup file %s already exists\n", path);
+    return false;
+  }
+  std::string temporary;
+  FILE *file = state == path_state::missing ? create_temporary(path, &temporary, &reason) : nullptr;
+  if (file == nullptr) return refuse(path, reason);
+  std::vector<uint8_t> kept;
+  const bool read = read_kept(&kept);
+  bool written = read && !kept.empty() && write_bit(file, kept, cardName, &reason);
+  written = platform_close_on_disk(file, &reason) && written;
+  if (written && platform_claim_name(temporary.c_str(), path, &reason)) {
+    std::printf("Flash kept in %s (%lu data bytes)\n", path, static_cast<unsigned long>(kept.size()));
+    return true;
+  }
+  platform_remove(temporary.c_str());
+  if (read && kept.empty()) {
     std::printf("The Flash is erased: nothing to back up, %s not written\n", path);
     return true;
   }
-  std::vector<uint8_t> kept(data, end);
-  reverse_bits(kept.data(), static_cast<uint32_t>(kept.size()));  // as a .bit file holds them
-  const std::vector<uint8_t> file = make_bit({{'a', bit_body(std::string("backup of ") + cardName)},
-                                              {'b', bit_body(BIT_DEVICE_NAME)},
-                                              {'c', bit_body(now("%Y/%m/%d"))},
-                                              {'d', bit_body(now("%H:%M:%S"))}},
-                                             kept);
-  if (!write_whole(path, file)) {
-    std::printf("*** Cannot write the backup file %s\n", path);
-    return false;
-  }
-  std::printf("Flash kept in %s (%lu data bytes)\n", path, static_cast<unsigned long>(kept.size()));
-  return true;
+  return read && refuse(path, reason);
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "args/args.h"
 #include "board/card_state.h"
@@ -147,10 +148,10 @@ bool options_before_path(const arg_set &set) {
   return true;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+// The utility, with its arguments as UTF-8 text.
+int sorvel_main(int argc, char **argv) {
   platform_note_interrupts();
+  platform_start_output();
   g_card = 0;
   uint8_t *buffer = nullptr;
   // The parser's copies live as long as the process: kept reachable here.
@@ -174,7 +175,25 @@ int main(int argc, char **argv) {
     (void)korvan.KORVAN2_CloseCard(g_card);
     g_card = 0;
   }
-  std::fflush(stdout);
+  platform_end_output();
   platform_end_if_interrupted();  // the card closed first
   return result;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// The command line as the system holds it (UTF-16), handed on as UTF-8.
+int wmain(int argc, wchar_t **wideArgv) {
+  std::vector<std::string> arguments;
+  for (int k = 0; k < argc; ++k)
+    arguments.push_back(platform_utf8(wideArgv[k]));
+  std::vector<char *> argv;
+  for (std::string &argument : arguments)
+    argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+  return sorvel_main(argc, argv.data());
+}
+#else
+int main(int argc, char **argv) { return sorvel_main(argc, argv); }
+#endif

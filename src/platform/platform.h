@@ -9,25 +9,45 @@
 
 void platform_sleep_ms(uint32_t ms);
 
+// Paths are UTF-8 text on every system; Windows opens them through its wide
+// calls, so any character of a path holds.
+
 // Opens an existing file for reading only, without text translation and
 // unbuffered: the reader asks for exactly what it needs, so the header is
 // one read of at most 1024 bytes and the data one read into its buffer.
-inline FILE *platform_open_for_reading(const char *path) {
-  FILE *file = std::fopen(path, "rb");
-  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
-}
+FILE *platform_open_for_reading(const char *path);
 
 // 64-bit file positions; 0 or -1, and -1 for a position that cannot be had.
 int platform_seek(FILE *file, int64_t offset, int origin);
 int64_t platform_tell(FILE *file);
 
-bool platform_file_exists(const char *path);
-// Flushes the file to the disk and closes it; false when any step failed.
-bool platform_close_on_disk(FILE *file);
-// Gives the file at from the name to, which must not exist yet; false when
-// it could not, from then left in place.
-bool platform_rename_new(const char *from, const char *to);
+// Whether a name is taken, by anything (a link too, wherever it points);
+// unknown, with the system's reason, when that cannot be told.
+enum class path_state { missing, exists, unknown };
+path_state platform_path_state(const char *path, std::string *reason);
+// A new file for writing that no other name shares: fails on any existing
+// name, links included. Null with the system's reason; *taken when the name
+// was taken.
+FILE *platform_create_new(const char *path, bool *taken, std::string *reason);
+// Flushes the file to the disk and closes it; false with the reason of the
+// first step that failed.
+bool platform_close_on_disk(FILE *file, std::string *reason);
+// Gives the file at from the name to, never replacing a file of that name,
+// on any file system, and makes the new name last (POSIX: the folder is
+// flushed). False with the reason; from is then left in place.
+bool platform_claim_name(const char *from, const char *to, std::string *reason);
+void platform_remove(const char *path);
+
+#if defined(_WIN32)
+// Text as Windows holds it (UTF-16) as UTF-8: how the program's arguments
+// and the system's messages reach the rest of it.
+std::string platform_utf8(const wchar_t *text);
+#endif
+// Output to a Windows console goes through its wide calls, so UTF-8 text
+// shows whole; redirected output, and every other system, gets the bytes
+// as they are. platform_end_output flushes what is still on its way.
+void platform_start_output();
+void platform_end_output();
 
 // From here on, Ctrl-C and Ctrl-Break (Windows) or SIGINT, SIGTERM, SIGHUP
 // and SIGQUIT (one that was ignored stays ignored) are noted, not acted on;

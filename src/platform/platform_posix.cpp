@@ -1,9 +1,12 @@
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include <chrono>
 #include <csignal>
@@ -20,17 +23,96 @@ int platform_seek(FILE *file, int64_t offset, int origin) {
 
 int64_t platform_tell(FILE *file) { return static_cast<int64_t>(ftello(file)); }
 
-bool platform_file_exists(const char *path) { return access(path, F_OK) == 0 || errno != ENOENT; }
+FILE *platform_open_for_reading(const char *path) {
+  FILE *file = std::fopen(path, "rb");
+  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
 
-bool platform_close_on_disk(FILE *file) {
-  const bool flushed = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
-  return std::fclose(file) == 0 && flushed;
+namespace {
+
+std::string reason_of(int error) { return std::strerror(error); }
+
+int create_exclusively(const char *path) {
+  return open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+}
+
+// Where hard links cannot be made (FAT, many network and FUSE file
+// systems): the name taken by a new empty file of the run's own, which the
+// rename then replaces.
+bool claim_by_placeholder(const char *from, const char *to) {
+  const int placeholder = create_exclusively(to);
+  if (placeholder < 0) return false;
+  close(placeholder);
+  if (rename(from, to) == 0) return true;
+  const int error = errno;
+  unlink(to);
+  errno = error;
+  return false;
+}
+
+bool no_hard_links(int error) { return error == EPERM || error == EOPNOTSUPP || error == ENOSYS; }
+
+// The folder's entry of the new name on the disk too; a folder that cannot
+// be flushed (some network file systems) is let be.
+void flush_folder(const char *path) {
+  const std::string name = path;
+  const size_t slash = name.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+path_state platform_path_state(const char *path, std::string *reason) {
+  struct stat info;
+  if (lstat(path, &info) == 0) return path_state::exists;
+  if (errno == ENOENT) return path_state::missing;
+  *reason = reason_of(errno);
+  return path_state::unknown;
+}
+
+FILE *platform_create_new(const char *path, bool *taken, std::string *reason) {
+  const int fd = create_exclusively(path);
+  *taken = fd < 0 && errno == EEXIST;
+  FILE *file = fd < 0 ? nullptr : fdopen(fd, "wb");
+  if (file == nullptr) {
+    *reason = reason_of(errno);
+    if (fd >= 0) {
+      close(fd);
+      unlink(path);
+    }
+  }
+  return file;
+}
+
+bool platform_close_on_disk(FILE *file, std::string *reason) {
+  int error = std::fflush(file) == 0 && fsync(fileno(file)) == 0 ? 0 : errno;
+  if (std::fclose(file) != 0 && error == 0) error = errno;
+  if (error != 0) *reason = reason_of(error);
+  return error == 0;
 }
 
 // A hard link fails on an existing name, where a rename would replace it.
-bool platform_rename_new(const char *from, const char *to) {
-  return link(from, to) == 0 && unlink(from) == 0;
+// Once it is made the file has its name: the temporary one is only tidied.
+bool platform_claim_name(const char *from, const char *to, std::string *reason) {
+  if (link(from, to) == 0) {
+    (void)unlink(from);
+  } else if (!no_hard_links(errno) || !claim_by_placeholder(from, to)) {
+    *reason = reason_of(errno);
+    return false;
+  }
+  flush_folder(to);
+  return true;
 }
+
+void platform_remove(const char *path) { (void)unlink(path); }
+
+void platform_start_output() {}
+void platform_end_output() {}
 
 namespace {
 

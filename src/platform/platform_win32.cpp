@@ -1,6 +1,9 @@
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "platform.h"
@@ -13,21 +16,179 @@ int platform_seek(FILE *file, int64_t offset, int origin) {
 
 int64_t platform_tell(FILE *file) { return _ftelli64(file); }
 
-bool platform_file_exists(const char *path) {
-  if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return true;
+std::string platform_utf8(const wchar_t *text) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 1u, '\0');
+  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], n, nullptr, nullptr);
+  out.pop_back();  // the terminating NUL
+  return out;
+}
+
+namespace {
+
+std::wstring wide(const char *text) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  std::wstring out(n > 0 ? static_cast<size_t>(n) : 1u, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text, -1, &out[0], n);
+  out.pop_back();
+  return out;
+}
+
+// The system's text for an error code, without its line end.
+std::string system_message(DWORD code) {
+  wchar_t text[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                           512, nullptr);
+  while (n > 0 && (text[n - 1] == L'\n' || text[n - 1] == L'\r' || text[n - 1] == L' '))
+    --n;
+  text[n] = L'\0';
+  return n > 0 ? platform_utf8(text) : "error " + std::to_string(code);
+}
+
+}  // namespace
+
+FILE *platform_open_for_reading(const char *path) {
+  FILE *file = _wfopen(wide(path).c_str(), L"rb");
+  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
+
+path_state platform_path_state(const char *path, std::string *reason) {
+  if (GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES) return path_state::exists;
   const DWORD error = GetLastError();
-  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+  if (error == ERROR_FILE_NOT_FOUND) return path_state::missing;
+  *reason = system_message(error);
+  return path_state::unknown;
 }
 
-bool platform_close_on_disk(FILE *file) {
-  const bool flushed = std::fflush(file) == 0 &&
-                       FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != 0;
-  return std::fclose(file) == 0 && flushed;
+FILE *platform_create_new(const char *path, bool *taken, std::string *reason) {
+  const HANDLE handle =
+      CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    *taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    *reason = system_message(error);
+    return nullptr;
+  }
+  *taken = false;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+  FILE *file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+  if (file == nullptr) {
+    *reason = std::strerror(errno);
+    if (fd >= 0)
+      _close(fd);
+    else
+      CloseHandle(handle);
+    DeleteFileW(wide(path).c_str());
+  }
+  return file;
 }
 
-// Without MOVEFILE_REPLACE_EXISTING the move fails on an existing name.
-bool platform_rename_new(const char *from, const char *to) {
-  return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) != 0;
+bool platform_close_on_disk(FILE *file, std::string *reason) {
+  bool ok = std::fflush(file) == 0;
+  if (!ok) *reason = std::strerror(errno);
+  if (ok && FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) == 0) {
+    ok = false;
+    *reason = system_message(GetLastError());
+  }
+  if (std::fclose(file) != 0 && ok) {
+    ok = false;
+    *reason = std::strerror(errno);
+  }
+  return ok;
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the move fails on an existing name; with
+// MOVEFILE_WRITE_THROUGH it returns once the new name is on the disk.
+bool platform_claim_name(const char *from, const char *to, std::string *reason) {
+  if (MoveFileExW(wide(from).c_str(), wide(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0) return true;
+  *reason = system_message(GetLastError());
+  return false;
+}
+
+void platform_remove(const char *path) { DeleteFileW(wide(path).c_str()); }
+
+namespace {
+
+// A console shows text given in UTF-16 whole, whatever its code page: the
+// program's standard output goes into a pipe, and a thread hands what comes
+// out of it, in whole UTF-8 sequences, to WriteConsoleW.
+HANDLE console = nullptr;
+HANDLE relayThread = nullptr;
+
+void write_console(const char *bytes, size_t n) {
+  if (n == 0) return;
+  std::vector<wchar_t> text(n);
+  const int m = MultiByteToWideChar(CP_UTF8, 0, bytes, static_cast<int>(n), text.data(), static_cast<int>(n));
+  DWORD written = 0;
+  WriteConsoleW(console, text.data(), static_cast<DWORD>(m), &written, nullptr);
+}
+
+// How many of n bytes end with a whole UTF-8 sequence.
+size_t whole_sequences(const unsigned char *bytes, size_t n) {
+  size_t tail = 0;  // continuation bytes at the end
+  while (tail < n && tail < 3 && (bytes[n - 1 - tail] & 0xC0) == 0x80)
+    ++tail;
+  if (tail == n) return n;
+  const unsigned char lead = bytes[n - 1 - tail];
+  const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  return tail + 1 >= length ? n : n - 1 - tail;
+}
+
+DWORD WINAPI relay(void *pipe) {
+  char bytes[4096];
+  size_t kept = 0;
+  DWORD got = 0;
+  while (ReadFile(pipe, bytes + kept, static_cast<DWORD>(sizeof bytes - kept), &got, nullptr) && got > 0) {
+    const size_t n = kept + got;
+    const size_t whole = whole_sequences(reinterpret_cast<unsigned char *>(bytes), n);
+    write_console(bytes, whole);
+    kept = n - whole;
+    std::memmove(bytes, bytes + whole, kept);
+  }
+  write_console(bytes, kept);
+  CloseHandle(pipe);
+  return 0;
+}
+
+}  // namespace
+
+void platform_start_output() {
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  HANDLE readEnd = nullptr;
+  HANDLE writeEnd = nullptr;
+  if (GetConsoleMode(out, &mode) == 0 || CreatePipe(&readEnd, &writeEnd, nullptr, 0) == 0)
+    return;  // redirected: the UTF-8 bytes as they are
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(writeEnd), _O_WRONLY | _O_TEXT);
+  console = out;
+  const HANDLE thread = fd < 0 ? nullptr : CreateThread(nullptr, 0, relay, readEnd, 0, nullptr);
+  if (thread == nullptr) {
+    if (fd >= 0)
+      _close(fd);
+    else
+      CloseHandle(writeEnd);
+    CloseHandle(readEnd);
+    return;
+  }
+  std::fflush(stdout);
+  const bool relayed = _dup2(fd, _fileno(stdout)) == 0;
+  _close(fd);  // without the duplicate, the relay ends at once
+  if (relayed) {
+    relayThread = thread;
+  } else {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+}
+
+void platform_end_output() {
+  if (relayThread == nullptr) return;
+  std::fflush(stdout);
+  _close(_fileno(stdout));  // the pipe's last writer: the relay reads to its end
+  WaitForSingleObject(relayThread, INFINITE);
+  CloseHandle(relayThread);
+  relayThread = nullptr;
 }
 
 namespace {
@@ -51,20 +212,6 @@ void platform_end_if_interrupted() {
   std::fflush(stdout);
   ExitProcess(CONTROL_C_EXIT);  // 0xC000013A, as a console program ended by Ctrl-C
 }
-
-namespace {
-
-// The system's text for an error code, without its line end.
-std::string system_message(DWORD code) {
-  char text[512];
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                           sizeof text, nullptr);
-  while (n > 0 && (text[n - 1] == '\n' || text[n - 1] == '\r'))
-    --n;
-  return n > 0 ? std::string(text, n) : "error " + std::to_string(code);
-}
-
-}  // namespace
 
 // With the program's folder as the DLL folder, Windows looks in the
 // program's folder, that folder, the system folders and the PATH, and never

@@ -55,7 +55,7 @@ scratch_dir::~scratch_dir() {
 }
 
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
-  std::ofstream out(path, std::ios::binary);
+  std::ofstream out(fs::u8path(path), std::ios::binary);
   out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
@@ -63,7 +63,7 @@ void write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
 // At most READ_LIMIT bytes: a fault that makes a run print or trace
 // gigabytes fails its test rather than fill the machine's memory.
 std::vector<uint8_t> read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  std::ifstream in(fs::u8path(path), std::ios::binary | std::ios::ate);
   const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
   std::vector<uint8_t> bytes(static_cast<size_t>(std::min<std::streamoff>(size, READ_LIMIT)));
   in.seekg(0);
@@ -124,8 +124,8 @@ run_result run_program(const std::string &program, const std::string &dir,
     command += " \"" + arg + "\"";
   command += " <" + std::string(NUL_DEVICE) + " >stdout.txt 2>stderr.txt)";  // the shell's "Quit" not in them
   if (variable != nullptr) set_env(variable, value);
-#if defined(_WIN32)
-  const int status = std::system(("\"" + command + "\"").c_str());  // cmd takes the outer quotes away
+#if defined(_WIN32)  // cmd takes the outer quotes away; the command in UTF-16, whatever the code page
+  const int status = _wsystem(fs::u8path("\"" + command + "\"").wstring().c_str());
 #else
   const int raw = std::system(command.c_str());
   const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 1000 + WTERMSIG(raw);

@@ -26,7 +26,7 @@ inline void write_text(const std::string &path, const std::string &text) {
   write_file(path, {text.begin(), text.end()});
 }
 constexpr size_t READ_LIMIT = 32u << 20;                       // more than any run of the suite writes
-std::vector<uint8_t> read_file(const std::string &path);       // at most READ_LIMIT bytes
+std::vector<uint8_t> read_file(const std::string &path);       // at most READ_LIMIT bytes; paths in UTF-8
 std::vector<std::string> read_lines(const std::string &path);  // without line ends
 std::string captured_stdout();                                 // line ends as on Linux
 std::string host_path(const std::string &path);                // under Wine, on drive Z:
@@ -67,12 +67,14 @@ inline constexpr int INTERRUPTED_STATUS = static_cast<int>(0xC000013A);  // a co
 inline constexpr int QUIT_STATUS = INTERRUPTED_STATUS;                   // by Ctrl-Break
 inline constexpr int TERM_STATUS = INTERRUPTED_STATUS;
 inline const std::string CARD_LIBRARY = "korvan.dll";
+inline const std::string NOT_A_FOLDER = "The system cannot find the path specified.";
 #else
 inline constexpr int FAILED_STATUS = 255;
 inline constexpr int INTERRUPTED_STATUS = 128 + 2;  // ended by SIGINT, as the shell tells it
 inline constexpr int QUIT_STATUS = 128 + 3;
 inline constexpr int TERM_STATUS = 128 + 15;
 inline const std::string CARD_LIBRARY = "libkorvan.so";
+inline const std::string NOT_A_FOLDER = "Not a directory";
 #endif
 
 // A copy of the built utility in dir, with the card library of a folder
