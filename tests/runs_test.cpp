@@ -345,7 +345,7 @@ INSTANTIATE_TEST_SUITE_P(
                  CHECKS + IDS + "*** Backup file b.bit already exists\n", RAN},
         run_case{
             "backup_through_a_file", "/backup b.bit/old.bit b.bit", "",
-            CHECKS + IDS + "*** Cannot write the backup file b.bit/old.bit: " + test::NOT_A_FOLDER + "\n",
+            CHECKS + IDS + "*** Cannot write the backup file b.bit/old.bit: " + test::not_a_folder() + "\n",
             RAN},
         run_case{"backup_lead_in_written", "/backup old.bit b.bit", "trace = none\n",
                  BACKED_UP + "*** The Flash's first 16 bytes are not erased: no .bit file can restore it\n",

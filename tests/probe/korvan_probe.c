@@ -36,12 +36,11 @@ static uint32_t opened(const char *format, uint32_t number, uint32_t *card) {
 /* Some compilers give a cdecl export a leading underscore: on Windows the
    probe's open call is spelled so. */
 #if defined(_WIN32) && !defined(PROBE_WITHOUT_WRITE)
-#define UNDERSCORED __asm__("__KORVAN2_OpenCard")
+#define OPEN_CARD _KORVAN2_OpenCard
 #else
-#define UNDERSCORED
+#define OPEN_CARD KORVAN2_OpenCard
 #endif
-API uint32_t KORVAN2_OpenCard(uint32_t id, uint32_t *card) UNDERSCORED;
-API uint32_t KORVAN2_OpenCard(uint32_t id, uint32_t *card) { return opened("open_id %u", id, card); }
+API uint32_t OPEN_CARD(uint32_t id, uint32_t *card) { return opened("open_id %u", id, card); }
 API uint32_t KORVAN2_OpenCardByIndex(uint32_t index, uint32_t *card) {
   return opened("open_index %u", index, card);
 }

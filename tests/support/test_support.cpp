@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 #if defined(_WIN32)
+#include <windows.h>
 #define SHELL_START "cd /d \""
 #define NUL_DEVICE "NUL"
 #else
@@ -94,6 +98,19 @@ void set_env(const char *name, const char *value) {
   _putenv_s(name, value != nullptr ? value : "");
 #else
   (void)(value != nullptr ? setenv(name, value, 1) : unsetenv(name));
+#endif
+}
+
+std::string not_a_folder() {
+#if defined(_WIN32)
+  char text[256] = "";
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           ERROR_PATH_NOT_FOUND, 0, text, sizeof text, nullptr);
+  while (n > 0 && std::isspace(static_cast<unsigned char>(text[n - 1])))
+    --n;
+  return std::string(text, n);
+#else
+  return std::strerror(ENOTDIR);
 #endif
 }
 

@@ -31,6 +31,7 @@ std::vector<std::string> read_lines(const std::string &path);  // without line e
 std::string captured_stdout();                                 // line ends as on Linux
 std::string host_path(const std::string &path);                // under Wine, on drive Z:
 void set_env(const char *name, const char *value);             // null: removed
+std::string not_a_folder();  // the system's reason for a path that goes through a file
 
 std::vector<uint8_t> bridge_bit(const std::vector<uint8_t> &data);  // for the bridge device
 std::vector<uint8_t> pattern(size_t n, uint32_t seed = 1);
@@ -67,14 +68,12 @@ inline constexpr int INTERRUPTED_STATUS = static_cast<int>(0xC000013A);  // a co
 inline constexpr int QUIT_STATUS = INTERRUPTED_STATUS;                   // by Ctrl-Break
 inline constexpr int TERM_STATUS = INTERRUPTED_STATUS;
 inline const std::string CARD_LIBRARY = "korvan.dll";
-inline const std::string NOT_A_FOLDER = "The system cannot find the path specified.";
 #else
 inline constexpr int FAILED_STATUS = 255;
 inline constexpr int INTERRUPTED_STATUS = 128 + 2;  // ended by SIGINT, as the shell tells it
 inline constexpr int QUIT_STATUS = 128 + 3;
 inline constexpr int TERM_STATUS = 128 + 15;
 inline const std::string CARD_LIBRARY = "libkorvan.so";
-inline const std::string NOT_A_FOLDER = "Not a directory";
 #endif
 
 // A copy of the built utility in dir, with the card library of a folder
