@@ -158,10 +158,13 @@ void platform_start_output() {
   DWORD mode = 0;
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
-  if (GetConsoleMode(out, &mode) == 0 || CreatePipe(&readEnd, &writeEnd, nullptr, 0) == 0)
+  // The console's own handle: the one of standard output is closed when the pipe takes its place.
+  if (GetConsoleMode(out, &mode) == 0 ||
+      DuplicateHandle(GetCurrentProcess(), out, GetCurrentProcess(), &console, 0, FALSE, DUPLICATE_SAME_ACCESS) ==
+          0)
     return;  // redirected: the UTF-8 bytes as they are
+  if (CreatePipe(&readEnd, &writeEnd, nullptr, 0) == 0) return;
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(writeEnd), _O_WRONLY | _O_TEXT);
-  console = out;
   const HANDLE thread = fd < 0 ? nullptr : CreateThread(nullptr, 0, relay, readEnd, 0, nullptr);
   if (thread == nullptr) {
     if (fd >= 0)
