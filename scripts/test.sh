@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest valgrind g++-multilib qemu-user-static \
-  gtkwave fusefat dosfstools clang libclang-rt-14-dev g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
+  python3 gtkwave fusefat dosfstools clang libclang-rt-14-dev g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386
 bash scripts/setup-i386.sh  # once: 32-bit programs emulated where the kernel runs none
 
 echo "== Linux"

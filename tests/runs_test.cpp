@@ -504,6 +504,20 @@ TEST(Runs, BackupPutsTheFlashBackExactly) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(std::filesystem::u8path(folder)), {}), files);
 }
 
+// Every run that opened the log appends one line to it, whatever its end
+// (the JSON itself is read by log_records.py, on Linux).
+TEST(Runs, LogGetsOneWholeLineARun) {
+  run r(path::library, "", {"/log", "run.log", "b.bit"});
+  EXPECT_EQ(r.result.out, full_run(8));
+  EXPECT_EQ(test::run_sorvel(r.dir.path(), {"/log", "run.log", "missing.bit"}, "card.ini").status,
+            test::FAILED_STATUS);
+  const std::vector<std::string> lines = test::read_lines(r.dir.file("run.log"));
+  ASSERT_EQ(lines.size(), 2u);
+  for (const std::string &line : lines)
+    EXPECT_TRUE(line.rfind("{\"time\": \"", 0) == 0 && line.back() == '}') << line;
+  EXPECT_NE(lines[1].find("\"error\": \"*** Failed to load bitstream missing.bit"), std::string::npos);
+}
+
 #if !defined(_WIN32)
 // A shell command in a run's folder, after the run itself: its card file,
 // the .bit file of 8 bytes and a Flash that holds another bitstream.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "board/korvan_library.h"
+#include "board/progress.h"
 #include "platform/platform.h"
 
 namespace {
@@ -152,8 +153,8 @@ korvan_status parse_bit_header(FILE *file, uint64_t fileSize, const char *name, 
       // its length declares was cut short (a length of 0 declares nothing).
       const uint64_t held = fileSize - w.position;
       if (w.declaredLength > held) {
-        std::printf("*** %s declares %lu data bytes but holds %lu\n", name,
-                    static_cast<unsigned long>(w.declaredLength), static_cast<unsigned long>(held));
+        say("*** %s declares %lu data bytes but holds %lu\n", name,
+            static_cast<unsigned long>(w.declaredLength), static_cast<unsigned long>(held));
         return BIT_MALFORMED;
       }
       *dataOffset = static_cast<uint32_t>(w.position);
@@ -202,7 +203,7 @@ korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffe
 
   FILE *file = platform_open_for_reading(path);
   if (file == nullptr) {
-    std::printf("file %s not found\n", path);
+    say("file %s not found\n", path);
     return BIT_CANNOT_OPEN;
   }
   uint64_t fileSize = 0;

@@ -68,8 +68,8 @@ bool ready_poll(uint32_t timeoutMs, uint8_t *lastStatus) {
 
 flash_result report_timeout(uint8_t status) {
   progress_end_line();
-  std::printf("*** Timed out waiting for the Flash to become ready (status 0x%2.2lx)\n",
-              static_cast<unsigned long>(status));
+  say("*** Timed out waiting for the Flash to become ready (status 0x%2.2lx)\n",
+      static_cast<unsigned long>(status));
   std::fflush(stdout);
   return flash_result::timed_out;
 }
@@ -79,8 +79,8 @@ flash_result report_timeout(uint8_t status) {
 bool dot_due(uint32_t n, uint32_t k) { return ((n - 1u - k) & 0xFFu) == 0xFFu; }
 
 void report_mismatch(uint8_t expected, uint8_t actual, uint32_t index) {
-  std::printf("*** expected 0x%2.2lx actual 0x%2.2lx index 0x%lx\n", static_cast<unsigned long>(expected),
-              static_cast<unsigned long>(actual), static_cast<unsigned long>(index));
+  say("*** expected 0x%2.2lx actual 0x%2.2lx index 0x%lx\n", static_cast<unsigned long>(expected),
+      static_cast<unsigned long>(actual), static_cast<unsigned long>(index));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <type_traits>
 
+#include "board/progress.h"
 #include "platform/platform.h"
 
 korvan_library korvan;
@@ -107,13 +108,13 @@ bool bind_all() {
   std::string reason;
   void *library = platform_load_library(&reason);  // never unloaded
   if (library == nullptr) {
-    std::printf("*** Cannot load %s: %s\n", PLATFORM_CARD_LIBRARY, reason.c_str());
+    say("*** Cannot load %s: %s\n", PLATFORM_CARD_LIBRARY, reason.c_str());
     return false;
   }
   for (size_t k = 0; k < CALL_COUNT; ++k) {
     entries[k] = find_entry(library, CALLS[k]);
     if (entries[k] == nullptr) {
-      std::printf("*** %s has no %s\n", PLATFORM_CARD_LIBRARY, CALLS[k].name);
+      say("*** %s has no %s\n", PLATFORM_CARD_LIBRARY, CALLS[k].name);
       return false;
     }
   }

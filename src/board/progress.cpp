@@ -1,11 +1,15 @@
 #include "progress.h"
 
+#include <cstdarg>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "platform/platform.h"
 
 namespace {
 
+std::string firstError;
 bool dotsOnLine = false;
 bool holding = false;
 bool heldTold = false;
@@ -23,6 +27,25 @@ void tell_if_held() {
 }
 
 }  // namespace
+
+void say(const char *format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::vector<char> text(n > 0 ? static_cast<size_t>(n) + 1 : 1u, '\0');
+  if (n > 0) std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  const char *line = text.data();
+  if (firstError.empty() &&
+      (std::strncmp(line, "*** ", 4) == 0 || std::strncmp(line, "Failed to set LCLK", 18) == 0))
+    firstError.assign(line, std::strcspn(line, "\n"));
+  std::fputs(line, stdout);
+}
+
+const std::string &first_error_line() { return firstError; }
 
 void progress_dot() {
   tell_if_held();

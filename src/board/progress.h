@@ -1,7 +1,18 @@
-// The console progress of the Flash sequences: the dots, the end of a
-// progress line, and, while the Flash is rewritten, the line that tells of
-// an interrupt held.
+// What the run says on the console: its lines, and the progress of the
+// Flash sequences (the dots, the end of a progress line and, while the
+// Flash is rewritten, the line that tells of an interrupt held).
 #pragma once
+
+#include <string>
+
+// A line or lines of the run on standard output; the first error line (one
+// that starts "*** ", or the clock's failure) is kept for the run's record.
+void say(const char *format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+const std::string &first_error_line();  // without its line end; empty when none
 
 void progress_dot();
 void progress_end_line();

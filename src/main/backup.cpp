@@ -29,7 +29,7 @@ std::string now(const char *format) {
 }
 
 bool refuse(const char *path, const std::string &reason) {
-  std::printf("*** Cannot write the backup file %s: %s\n", path, reason.c_str());
+  say("*** Cannot write the backup file %s: %s\n", path, reason.c_str());
   return false;
 }
 
@@ -65,8 +65,8 @@ bool read_kept(std::vector<uint8_t> *kept) {
   if (!read_flash(&flash)) return false;
   const auto data = flash.begin() + FLASH_LEAD_IN_BYTES;
   if (!std::all_of(flash.begin(), data, erased)) {
-    std::printf("*** The Flash's first %lu bytes are not erased: no .bit file can restore it\n",
-                static_cast<unsigned long>(FLASH_LEAD_IN_BYTES));
+    say("*** The Flash's first %lu bytes are not erased: no .bit file can restore it\n",
+        static_cast<unsigned long>(FLASH_LEAD_IN_BYTES));
     return false;
   }
   const auto end = std::find_if_not(flash.rbegin(), flash.rend(), erased).base();
@@ -95,7 +95,7 @@ bool back_up_flash(const char *path, const char *cardName) {
   std::string reason;
   const path_state state = platform_path_state(path, &reason);
   if (state == path_state::exists) {
-    std::printf("*** Backup file %s already exists\n", path);
+    say("*** Backup file %s already exists\n", path);
     return false;
   }
   std::string temporary;
@@ -106,12 +106,12 @@ bool back_up_flash(const char *path, const char *cardName) {
   bool written = read && !kept.empty() && write_bit(file, kept, cardName, &reason);
   written = platform_close_on_disk(file, &reason) && written;
   if (written && platform_claim_name(temporary.c_str(), path, &reason)) {
-    std::printf("Flash kept in %s (%lu data bytes)\n", path, static_cast<unsigned long>(kept.size()));
+    say("Flash kept in %s (%lu data bytes)\n", path, static_cast<unsigned long>(kept.size()));
     return true;
   }
   platform_remove(temporary.c_str());
   if (read && kept.empty()) {
-    std::printf("The Flash is erased: nothing to back up, %s not written\n", path);
+    say("The Flash is erased: nothing to back up, %s not written\n", path);
     return true;
   }
   return read && refuse(path, reason);

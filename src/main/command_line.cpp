@@ -14,6 +14,8 @@ void declare_command_line(command_line *cl) {
   // A string, not a path: the name is kept as typed.
   cl->options[OPTION_BACKUP] =
       arg_option{"backup", ARG_STRING, "first save the Flash to this .bit file", {}, 0, {}};
+  cl->options[OPTION_LOG] =
+      arg_option{"log", ARG_STRING, "append a JSON record of this run to this file", {}, 0, {}};
   cl->paramTypes[0] = ARG_STRING;
   cl->paramNames[0] = "BIT file";
   cl->paramMeanings[0] = "specify bitstream file (.BIT)";

@@ -4,12 +4,15 @@
 
 #include <cstdint>
 
+#include "record/run_record.h"
+
 // What the operator asked for besides the card.
 struct run_request {
   const char *bitPath;
   bool write;              // false: the Flash only compared with the .bit
   const char *backupPath;  // null: no backup
   const char *cardName;    // "card ID 0": what the backup names
+  run_record *record;      // what the run finds and does, noted
 };
 
 // differs: a compare found the Flash other than the .bit.

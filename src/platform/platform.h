@@ -38,6 +38,14 @@ bool platform_close_on_disk(FILE *file, std::string *reason);
 bool platform_claim_name(const char *from, const char *to, std::string *reason);
 void platform_remove(const char *path);
 
+// The run's log, opened for appending: created when missing, never
+// truncated or replaced. Each record is one write at its end, so records of
+// processes that append at once never mix, and is on the disk when
+// platform_append returns. -1, or false, with the system's reason.
+intptr_t platform_open_log(const char *path, std::string *reason);
+bool platform_append(intptr_t log, const std::string &record, std::string *reason);
+void platform_close_log(intptr_t log);
+
 #if defined(_WIN32)
 // Text as Windows holds it (UTF-16) as UTF-8: how the program's arguments
 // and the system's messages reach the rest of it.

@@ -111,6 +111,24 @@ bool platform_claim_name(const char *from, const char *to, std::string *reason) 
 
 void platform_remove(const char *path) { (void)unlink(path); }
 
+intptr_t platform_open_log(const char *path, std::string *reason) {
+  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) *reason = reason_of(errno);
+  return fd;
+}
+
+bool platform_append(intptr_t log, const std::string &record, std::string *reason) {
+  const ssize_t n = write(static_cast<int>(log), record.data(), record.size());
+  if (n >= 0 && static_cast<size_t>(n) != record.size()) errno = ENOSPC;  // cut short: the disk is full
+  if (n < 0 || static_cast<size_t>(n) != record.size() || fsync(static_cast<int>(log)) != 0) {
+    *reason = reason_of(errno);
+    return false;
+  }
+  return true;
+}
+
+void platform_close_log(intptr_t log) { close(static_cast<int>(log)); }
+
 void platform_start_output() {}
 void platform_end_output() {}
 

@@ -108,6 +108,33 @@ bool platform_claim_name(const char *from, const char *to, std::string *reason) 
 
 void platform_remove(const char *path) { DeleteFileW(wide(path).c_str()); }
 
+// With FILE_APPEND_DATA alone every write goes to the end of the file.
+intptr_t platform_open_log(const char *path, std::string *reason) {
+  const HANDLE log = CreateFileW(wide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (log == INVALID_HANDLE_VALUE) {
+    *reason = system_message(GetLastError());
+    return -1;
+  }
+  return reinterpret_cast<intptr_t>(log);
+}
+
+bool platform_append(intptr_t log, const std::string &record, std::string *reason) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(log);
+  DWORD written = 0;
+  if (WriteFile(handle, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) == 0 ||
+      FlushFileBuffers(handle) == 0) {
+    *reason = system_message(GetLastError());
+    return false;
+  }
+  if (written == record.size()) return true;
+  *reason = system_message(ERROR_DISK_FULL);
+  return false;
+}
+
+void platform_close_log(intptr_t log) { CloseHandle(reinterpret_cast<HANDLE>(log)); }
+
 namespace {
 
 // A console shows text given in UTF-16 whole, whatever its code page: the
@@ -159,9 +186,8 @@ void platform_start_output() {
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
   // The console's own handle: the one of standard output is closed when the pipe takes its place.
-  if (GetConsoleMode(out, &mode) == 0 ||
-      DuplicateHandle(GetCurrentProcess(), out, GetCurrentProcess(), &console, 0, FALSE, DUPLICATE_SAME_ACCESS) ==
-          0)
+  if (GetConsoleMode(out, &mode) == 0 || DuplicateHandle(GetCurrentProcess(), out, GetCurrentProcess(),
+                                                         &console, 0, FALSE, DUPLICATE_SAME_ACCESS) == 0)
     return;  // redirected: the UTF-8 bytes as they are
   if (CreatePipe(&readEnd, &writeEnd, nullptr, 0) == 0) return;
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(writeEnd), _O_WRONLY | _O_TEXT);

@@ -47,7 +47,8 @@ inline const char *const USAGE =  // sorvel /?
     "      /index     uint             0  index of card to use\n"
     "        -/+f  boolean         FALSE  don't check Bridge revision\n"
     "    -/+write  boolean          TRUE  write the Flash (-write: compare only)\n"
-    "     /backup   string                first save the Flash to this .bit file\n";
+    "     /backup   string                first save the Flash to this .bit file\n"
+    "        /log   string                append a JSON record of this run to this file\n";
 
 // The utility's two register paths, and the card-file line that picks one.
 enum class path { library, mapped };

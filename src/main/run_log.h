@@ -1,0 +1,30 @@
+// The run's record and the log it is appended to (/log FILE): the log is
+// opened before the card library is loaded, and every run that opened it
+// appends one record as it ends.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "korvan.h"
+#include "main/command_line.h"
+#include "main/programming_run.h"
+#include "record/run_record.h"
+
+struct run_log {
+  run_record record;
+  std::chrono::steady_clock::time_point start;
+  const char *path = nullptr;  // null: no log
+  intptr_t file = -1;
+};
+
+// The run's start and its arguments.
+void start_run_log(int argc, char **argv, run_log *log);
+// What the command line asks for, noted; the log opened when one is given.
+// False, said, when it cannot be.
+bool open_run_log(const command_line &cl, run_log *log);
+// The record completed and appended, when there is a log; main's result,
+// or -1 (said) when the record could not be written.
+int end_run_log(run_log *log, run_result run, int result);
+
+void note_card_info(const card_info &info, run_record *record);

@@ -1,0 +1,104 @@
+#include "run_record.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "record/json.h"
+#include "record/sha256.h"
+
+namespace {
+
+constexpr size_t CHUNK = 64 * 1024;
+constexpr size_t HEADER_KEPT = 1 << 20;  // the records are looked for in the first MiB
+const char *const PHASE_NAMES[PHASE_COUNT] = {"backup", "erase", "program", "verify"};
+
+uint32_t be16(const std::vector<uint8_t> &b, size_t at) { return uint32_t{b[at]} << 8 | b[at + 1]; }
+
+// The a to d records' texts (up to their NUL), as far as the header holds them.
+void read_records(const std::vector<uint8_t> &header, bit_facts *facts) {
+  if (header.size() < 2) return;
+  size_t at = 2 + be16(header, 0) + 2;  // the first field and the second
+  while (at + 3 <= header.size() && header[at] >= 'a' && header[at] <= 'd') {
+    const size_t length = be16(header, at + 1);
+    if (at + 3 + length > header.size()) return;
+    const char *body = reinterpret_cast<const char *>(header.data() + at + 3);
+    facts->texts[header[at] - 'a'] = std::string(body, std::find(body, body + length, '\0'));
+    at += 3 + length;
+  }
+}
+
+std::string number(std::optional<uint32_t> value) { return value ? std::to_string(*value) : "null"; }
+std::string text(const std::optional<std::string> &value) { return value ? json_string(*value) : "null"; }
+
+std::string bit_object(const run_record &r) {
+  std::string out = "{\"path\": " + json_string(r.bitPath);
+  const bit_facts *b = r.bit ? &*r.bit : nullptr;
+  out += ", \"file_bytes\": " + (b ? std::to_string(b->fileBytes) : std::string("null"));
+  out += ", \"sha256\": " + (b ? json_string(b->sha256) : std::string("null"));
+  const char *names[4] = {"design", "part", "date", "time"};
+  for (int k = 0; k < 4; ++k)
+    out += std::string(", \"") + names[k] + "\": " + (b ? text(b->texts[k]) : std::string("null"));
+  return out + ", \"data_bytes\": " + number(r.dataBytes) + "}";
+}
+
+std::string seconds_object(const run_record &r) {
+  std::string out = "{";
+  char figure[32];
+  for (int k = 0; k < PHASE_COUNT; ++k) {
+    std::snprintf(figure, sizeof figure, "%.3f", r.seconds[k] ? *r.seconds[k] : 0.0);
+    out += std::string(k ? ", \"" : "\"") + PHASE_NAMES[k] + "\": " + (r.seconds[k] ? figure : "null");
+  }
+  std::snprintf(figure, sizeof figure, "%.3f", r.totalSeconds);
+  return out + ", \"total\": " + figure + "}";
+}
+
+}  // namespace
+
+bool read_bit_facts(const char *path, bit_facts *facts) {
+  FILE *file = platform_open_for_reading(path);
+  if (file == nullptr) return false;
+  sha256_state sha;
+  sha256_start(&sha);
+  std::vector<uint8_t> header;
+  std::vector<uint8_t> chunk(CHUNK);
+  uint64_t total = 0;
+  for (size_t got; (got = std::fread(chunk.data(), 1, CHUNK, file)) > 0; total += got) {
+    sha256_add(&sha, chunk.data(), got);
+    if (header.size() < HEADER_KEPT) header.insert(header.end(), chunk.begin(), chunk.begin() + got);
+  }
+  const bool read = std::ferror(file) == 0;
+  std::fclose(file);
+  if (!read) return false;
+  *facts = bit_facts();
+  facts->fileBytes = total;
+  facts->sha256 = sha256_hex(&sha);
+  read_records(header, facts);
+  return true;
+}
+
+std::string run_record_json(const run_record &r) {
+  std::string arguments;
+  for (const std::string &argument : r.arguments)
+    arguments += (arguments.empty() ? "" : ", ") + json_string(argument);
+  std::string flash = "null";
+  if (r.flash)
+    flash = "{\"vendor\": " + std::to_string(r.flash->vendor) +
+            ", \"device\": " + std::to_string(r.flash->device) +
+            ", \"lock\": " + std::to_string(r.flash->lock) + "}";
+  return "{\"time\": " + json_string(r.time) + ", \"version\": " + json_string(SORVEL_VERSION) +
+         ", \"arguments\": [" + arguments + "], \"card\": {\"by\": " + (r.byIndex ? "\"index\"" : "\"id\"") +
+         ", \"number\": " + std::to_string(r.cardNumber) + "}, \"board_type\": " + number(r.boardType) +
+         ", \"logic_revision\": " + number(r.logicRevision) +
+         ", \"bridge_revision\": " + number(r.bridgeRevision) + ", \"build_date\": " + text(r.buildDate) +
+         ", \"control_address\": " + number(r.controlAddress) +
+         ", \"register_path\": " + (r.controlAddress ? (r.mapped ? "\"mapped\"" : "\"library\"") : "null") +
+         ", \"card_info\": " + text(r.cardInfo) + ", \"flash\": " + flash + ", \"bit\": " + bit_object(r) +
+         ", \"action\": " + (r.write ? "\"write\"" : "\"compare\"") +
+         ", \"backup\": " + (r.backup ? json_string(r.backup) : "null") +
+         ", \"result\": " + json_string(r.result) + ", \"error\": " + text(r.error) +
+         ", \"differing_bytes\": " + number(r.differing) +
+         ", \"interrupted\": " + (r.interrupted ? "true" : "false") +
+         ", \"exit_status\": " + std::to_string(r.exitStatus) + ", \"seconds\": " + seconds_object(r) + "}";
+}

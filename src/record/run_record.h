@@ -1,0 +1,54 @@
+// The record of one run, for the log that /log appends to: what the card
+// held, what was written and how the run ended. A plain record, filled as
+// the run goes; what the run did not reach stays empty and is written null.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The .bit file as a whole: its size, its SHA-256 and the texts of its
+// a, b, c and d records.
+struct bit_facts {
+  uint64_t fileBytes = 0;
+  std::string sha256;
+  std::optional<std::string> texts[4];  // design, part, date, time
+};
+
+struct flash_ids {
+  uint16_t vendor, device, lock;
+};
+
+// The phases whose wall time is kept.
+enum { PHASE_BACKUP, PHASE_ERASE, PHASE_PROGRAM, PHASE_VERIFY, PHASE_COUNT };
+
+struct run_record {
+  bool logged = false;  // a log is kept: the .bit file's facts are worth reading
+  std::string time;     // the run's start, UTC
+  std::vector<std::string> arguments;
+  bool byIndex = false;
+  uint32_t cardNumber = 0;
+  std::optional<std::string> cardInfo;  // the 40 bytes in hex
+  std::optional<uint32_t> boardType, logicRevision, bridgeRevision, controlAddress;
+  std::optional<std::string> buildDate;  // null also where the bridge keeps none
+  bool mapped = false;                   // the register path, once the address is known
+  std::optional<flash_ids> flash;
+  std::string bitPath;
+  std::optional<bit_facts> bit;
+  std::optional<uint32_t> dataBytes;
+  bool write = true;
+  const char *backup = nullptr;
+  const char *result = "failed";  // written, same, differs, failed
+  std::optional<std::string> error;
+  std::optional<uint32_t> differing;
+  bool interrupted = false;
+  int exitStatus = -1;
+  std::optional<double> seconds[PHASE_COUNT];
+  double totalSeconds = 0;
+};
+
+// What it says of the .bit file at path; false when it cannot be read.
+bool read_bit_facts(const char *path, bit_facts *facts);
+// The record as one line of JSON, without the line end.
+std::string run_record_json(const run_record &record);

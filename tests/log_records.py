@@ -1,0 +1,129 @@
+#!/usr/bin/env python3
+"""The run records of /log, read with Python's json module: one whole line a
+run, every key present, the values of what the run found and did.
+    log_records.py SORVEL SAMPLE_BIT"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+
+SORVEL, SAMPLE = os.path.abspath(sys.argv[1]), sys.argv[2]
+KEYS = ["time", "version", "arguments", "card", "board_type", "logic_revision", "bridge_revision", "build_date",
+        "control_address", "register_path", "card_info", "flash", "bit", "action", "backup", "result", "error",
+        "differing_bytes", "interrupted", "exit_status", "seconds"]
+BIT_KEYS = ["path", "file_bytes", "sha256", "design", "part", "date", "time", "data_bytes"]
+SECONDS_KEYS = ["backup", "erase", "program", "verify", "total"]
+ODD = os.fsencode('q"b\\\t') + b"\xe9.bit"  # a quote, a backslash, a tab, a byte that is not UTF-8
+ODD_TEXT = 'q"b\\\t\u00e9.bit'
+failures = []
+
+
+def sorvel(work, args, card="", program=SORVEL):  # the process's status
+    with open(os.path.join(work, "card.ini"), "w") as f:
+        f.write("[card]\nflash_image = flash.bin\n" + card)
+    env = dict(os.environ, KORVAN_SIM="card.ini")
+    status = subprocess.run([program] + args, cwd=work, env=env, stdout=subprocess.PIPE).returncode
+    return status if status >= 0 else 128 - status  # as a shell tells a signal
+
+
+def records(work, name="run.log"):
+    with open(os.path.join(work, name), "rb") as f:
+        lines = f.read().split(b"\n")
+    if lines[-1] != b"":
+        failures.append("the log does not end with a line end")
+    return [json.loads(line) for line in lines[:-1]]
+
+
+def expect(name, what, actual, expected):
+    if actual != expected:
+        failures.append(f"{name}: {what} is {actual!r}, not {expected!r}")
+
+
+def check(name, record, expected):
+    expect(name, "keys", list(record), KEYS)
+    expect(name, "bit keys", list(record["bit"]), BIT_KEYS)
+    expect(name, "seconds keys", list(record["seconds"]), SECONDS_KEYS)
+    for key, value in expected.items():
+        actual = record
+        for part in key.split("."):
+            actual = actual[part] if actual is not None else None
+        expect(name, key, actual, value)
+
+
+def sha256sum(path):
+    return subprocess.run(["sha256sum", path], stdout=subprocess.PIPE, text=True).stdout.split()[0]
+
+
+work = tempfile.mkdtemp()
+try:
+    shutil.copy(SAMPLE, os.path.join(work, "b.bit"))
+    shutil.copy(SAMPLE, os.path.join(work, "c.bit"))
+    with open(os.path.join(work, "c.bit"), "r+b") as f:  # the last data byte other
+        f.seek(-1, 2)
+        f.write(b"\x00")
+    shutil.copy(SAMPLE, os.path.join(os.fsencode(work), ODD))
+    last = open(SAMPLE, "rb").read()[-1]
+    alone = os.path.join(work, "alone")
+    os.mkdir(alone)
+    os.mkdir(os.path.join(work, "no"))
+    shutil.copy(SORVEL, alone)  # no card library beside it
+    written = {"result": "written", "exit_status": 0, "differing_bytes": 0, "error": None, "interrupted": False,
+               "card": {"by": "id", "number": 0}, "board_type": 4, "logic_revision": 0x12,
+               "bridge_revision": 2, "build_date": "28/06/2019 09:05:07", "control_address": 0,
+               "register_path": "library", "flash": {"vendor": 0x89, "device": 0x17, "lock": 0},
+               "bit.path": "b.bit", "bit.file_bytes": os.path.getsize(SAMPLE),
+               "bit.sha256": sha256sum(SAMPLE), "bit.design": "bridge_top.ncd;UserID=0xFFFFFFFF",
+               "bit.part": "2v1500fg676", "bit.date": "2019/06/28", "bit.time": "09:05:07",
+               "bit.data_bytes": 707916, "action": "write", "backup": None, "seconds.backup": None,
+               "card_info": "0000000000000000040000000000000000000000000000000000000000000000000000000012" + "0000",
+               "arguments": ["/log", "run.log", "b.bit"]}
+    failed = {"result": "failed", "exit_status": -1, "differing_bytes": None, "seconds.erase": None}
+    rows = [  # name, arguments, card-file lines, process status, what the record says
+        ("verified_write", ["/log", "run.log", "b.bit"], "", 0, written),
+        ("compare_same", ["/log", "run.log", "-write", "b.bit"], "", 0,
+         {"result": "same", "action": "compare", "exit_status": 0, "differing_bytes": 0, "seconds.erase": None}),
+        ("compare_differs", ["/log", "run.log", "-write", "c.bit"], "", 1,
+         {"result": "differs", "exit_status": 1, "differing_bytes": 1,
+          "error": "*** expected 0x00 actual 0x%02x index 0xacd5b" % int(f"{last:08b}"[::-1], 2)}),
+        ("no_flash", ["/log", "run.log", "b.bit"], "flash_vendor = 0xff\n", 255,
+         dict(failed, error="*** Unrecognised vendor/device ID for Flash", **{"flash.vendor": 255})),
+        ("interrupted_write", ["/log", "run.log", "+f", "/index", "0", "b.bit"], "interrupt = program:5\n", 128 + 2,
+         {"result": "written", "interrupted": True, "exit_status": 0, "card": {"by": "index", "number": 0}}),
+        ("odd_path", ["/log", "run.log", ODD], "", 0, {"bit.path": ODD_TEXT, "arguments": ["/log", "run.log", ODD_TEXT]}),
+    ]
+    for count, (name, args, card, status, expected) in enumerate(rows, 1):
+        expect(name, "status", sorvel(work, args, card), status)
+        got = records(work)
+        expect(name, "records", len(got), count)
+        check(name, got[-1], expected)
+
+    # Before the card is opened: no card library, and a log that cannot be opened.
+    lone = os.path.join(alone, os.path.basename(SORVEL))
+    expect("library_missing", "status", sorvel(alone, ["/log", "run.log", "../b.bit"], program=lone), 255)
+    check("library_missing", records(alone)[0],
+          dict(failed, card={"by": "id", "number": 0}, board_type=None, card_info=None, register_path=None,
+               flash=None, **{"bit.sha256": None, "error": "*** Cannot load libkorvan.so: libkorvan.so: cannot open"
+                              " shared object file: No such file or directory"}))
+    expect("log_unopened", "status", sorvel(work, ["/log", "missing/run.log", "b.bit"], "trace = trace.txt\n"), 255)
+    expect("log_unopened", "card calls", os.path.exists(os.path.join(work, "trace.txt")), False)
+
+    # Two processes appending 20 records each, at once, each from a folder of its own: 40 whole lines.
+    both = os.path.join(work, "both.log")
+    runs = [threading.Thread(target=lambda folder=folder: [sorvel(folder, ["/log", both, "../b.bit"], "fail = clock\n")
+                                                           for _ in range(20)]) for folder in (alone, work + "/no")]
+    for run in runs:
+        run.start()
+    for run in runs:
+        run.join()
+    expect("two_processes", "records", [r["error"] for r in records(work, "both.log")],
+           ["Failed to set LCLK to 33.0MHz: injected failure"] * 40)
+finally:
+    shutil.rmtree(work)
+
+for failure in failures:
+    print("FAILED:", failure)
+print(f"{0 if failures else 1} passed, {1 if failures else 0} failed")
+sys.exit(1 if failures else 0)
