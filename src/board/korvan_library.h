@@ -19,6 +19,9 @@ struct korvan_library {
 
 extern korvan_library korvan;
 
+// The library's text for a status, for every failure message.
+inline const char *status_text(korvan_status status) { return korvan.KORVAN2_GetStatusString(status); }
+
 // Loads the library and binds the nine calls, once; a later call only says
 // whether that succeeded. On failure it prints why ("*** Cannot load ..."
 // or "*** ... has no KORVAN2_...") and the table must not be used.

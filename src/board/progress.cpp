@@ -47,6 +47,8 @@ void say(const char *format, ...) {
 
 const std::string &first_error_line() { return firstError; }
 
+void progress_announce(const char *phase) { print(phase); }
+
 void progress_dot() {
   tell_if_held();
   print(".");

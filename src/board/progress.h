@@ -14,6 +14,7 @@ void say(const char *format, ...)
     ;
 const std::string &first_error_line();  // without its line end; empty when none
 
+void progress_announce(const char *phase);  // "Erasing Flash...\n", on the console at once
 void progress_dot();
 void progress_end_line();
 // From the first erase to the end of the verification an interrupt is held:

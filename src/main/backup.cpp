@@ -45,8 +45,7 @@ FILE *create_temporary(const char *path, std::string *name, std::string *reason)
 
 // The whole Flash, a block at a time; false when an interrupt came first.
 bool read_flash(std::vector<uint8_t> *flash) {
-  std::fputs("Reading Flash...\n", stdout);
-  std::fflush(stdout);
+  progress_announce("Reading Flash...\n");
   flash->resize(FLASH_BYTES);
   flash_read_from_start();
   for (uint32_t block = 0; block < FLASH_BLOCKS; ++block) {

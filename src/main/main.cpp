@@ -25,8 +25,6 @@ constexpr uint8_t HALCYRA_MINIMUM_REVISION = 1;  // a Perinel has no minimum
 constexpr uint8_t GATE_REVISION = 1;             // the revision gate's lowest bridge revision
 constexpr uint8_t FIRST_DATED_REVISION = 2;      // a Halcyra bridge keeps its build date from here on
 
-const char *status_text(korvan_status status) { return korvan.KORVAN2_GetStatusString(status); }
-
 // By index when the index option was given, whatever its value; by ID
 // otherwise. *name: "card ID 0", "card index 1".
 bool open_chosen_card(const command_line &cl, std::string *name) {

@@ -18,8 +18,6 @@ constexpr double LCLK_HZ = 33000000.0;
 constexpr uint16_t NO_FLASH_ID = 0xFF;
 constexpr uint32_t COMPARE_REPORT_LIMIT = 16;  // a blank card would give a line a byte
 
-const char *status_text(korvan_status status) { return korvan.KORVAN2_GetStatusString(status); }
-
 // The phase's wall time noted in the record.
 template <typename Phase>
 auto timed(run_record *record, int phase, Phase run) {
@@ -27,11 +25,6 @@ auto timed(run_record *record, int phase, Phase run) {
   const auto result = run();
   record->seconds[phase] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;
-}
-
-void announce(const char *phase) {
-  std::fputs(phase, stdout);
-  std::fflush(stdout);
 }
 
 // The bitstream in *buffer, no longer than the Flash holds, and the clock set.
@@ -83,7 +76,7 @@ bool report_differing(uint32_t differing, run_record *record) {
 }
 
 run_result compare(const uint8_t *data, run_record *record) {
-  announce("Verifying Flash...\n");
+  progress_announce("Verifying Flash...\n");
   const uint32_t differing = timed(
       record, PHASE_VERIFY, [&] { return flash_verify(data, g_bitstream_length, COMPARE_REPORT_LIMIT); });
   return report_differing(differing, record) ? run_result::done : run_result::differs;
@@ -92,13 +85,13 @@ run_result compare(const uint8_t *data, run_record *record) {
 // Erase, program and verify, with interrupts held throughout: a Flash left
 // half written does not configure the bridge.
 run_result erase_program_verify(const uint8_t *data, run_record *record) {
-  announce("Erasing Flash...\n");
+  progress_announce("Erasing Flash...\n");
   if (timed(record, PHASE_ERASE, [] { return flash_erase(); }) != flash_result::ok) return run_result::failed;
-  announce("Programming Flash...\n");
+  progress_announce("Programming Flash...\n");
   if (timed(record, PHASE_PROGRAM, [&] { return flash_program(data, g_bitstream_length); }) !=
       flash_result::ok)
     return run_result::failed;
-  announce("Verifying Flash...\n");
+  progress_announce("Verifying Flash...\n");
   const uint32_t differing =
       timed(record, PHASE_VERIFY, [&] { return flash_verify(data, g_bitstream_length); });
   return report_differing(differing, record) ? run_result::done : run_result::failed;

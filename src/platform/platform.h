@@ -15,7 +15,12 @@ void platform_sleep_ms(uint32_t ms);
 // Opens an existing file for reading only, without text translation and
 // unbuffered: the reader asks for exactly what it needs, so the header is
 // one read of at most 1024 bytes and the data one read into its buffer.
-FILE *platform_open_for_reading(const char *path);
+FILE *platform_fopen(const char *path, const char *mode);  // as std::fopen
+inline FILE *platform_open_for_reading(const char *path) {
+  FILE *file = platform_fopen(path, "rb");
+  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
 
 // 64-bit file positions; 0 or -1, and -1 for a position that cannot be had.
 int platform_seek(FILE *file, int64_t offset, int origin);

@@ -23,11 +23,7 @@ int platform_seek(FILE *file, int64_t offset, int origin) {
 
 int64_t platform_tell(FILE *file) { return static_cast<int64_t>(ftello(file)); }
 
-FILE *platform_open_for_reading(const char *path) {
-  FILE *file = std::fopen(path, "rb");
-  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
-}
+FILE *platform_fopen(const char *path, const char *mode) { return std::fopen(path, mode); }
 
 namespace {
 

@@ -47,10 +47,8 @@ std::string system_message(DWORD code) {
 
 }  // namespace
 
-FILE *platform_open_for_reading(const char *path) {
-  FILE *file = _wfopen(wide(path).c_str(), L"rb");
-  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
-  return file;
+FILE *platform_fopen(const char *path, const char *mode) {
+  return _wfopen(wide(path).c_str(), wide(mode).c_str());
 }
 
 path_state platform_path_state(const char *path, std::string *reason) {
