@@ -3,7 +3,8 @@
 # none: qemu-user (8 or later, from bookworm-backports) registered with
 # binfmt_misc for i386 ELF files, and wine64 beside wine32 so that the Wine
 # server runs natively. Done once and left in place; a second run changes
-# nothing. It never fails: where it cannot set up emulation it says why.
+# nothing. It never fails: where it cannot set up emulation it says why (a
+# failed install also in the caller's SORVEL_APT_FAILURES, scripts/apt.sh).
 #
 #   setup-i386.sh         set up, where the kernel runs no 32-bit code
 #   setup-i386.sh --mode  how 32-bit programs run here: "emulated" (a binfmt
@@ -13,6 +14,7 @@
 # SORVEL_EMULATE_I386=1 takes the kernel for one that runs no 32-bit code:
 # the emulated path, tried on a machine that has both.
 set -euo pipefail
+source "$(dirname "$0")/apt.sh"
 
 MAGIC='7f454c4601010100000000000000000002000300'
 MASK='fffffffffffefe00fffffffffffffffffeffffff'
@@ -34,7 +36,7 @@ native() {
   return $status
 }
 
-bash "$(dirname "$0")/install-deps.sh" gcc-multilib || true  # the probe's -m32
+apt_install gcc-multilib || true  # the probe's -m32
 
 # An enabled binfmt_misc entry for i386 ELF files.
 i386_entry() {
@@ -51,8 +53,6 @@ if [ "${1:-}" = --mode ]; then
 fi
 native && ! i386_entry >/dev/null && exit 0
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
 qemu_major() { "$1" --version 2>/dev/null | sed -n 's/.*version \([0-9]*\).*/\1/p' | head -n 1; }
 
 . /etc/os-release
@@ -64,17 +64,18 @@ if [ ! -e "$SOURCE" ]; then
   # The archive and keyring the machine already uses, another suite of it.
   uri=$(sed -n 's/^URIs: *\(.*debian\)$/\1/p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
   printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
-    "${uri:-http://deb.debian.org/debian}" /usr/share/keyrings/debian-archive-keyring.gpg | $sudo tee "$SOURCE" >/dev/null
-  $sudo apt-get update -qq
+    "${uri:-http://deb.debian.org/debian}" /usr/share/keyrings/debian-archive-keyring.gpg | as_root tee "$SOURCE" >/dev/null
+  apt_update
 fi
 if [ "$(qemu_major $QEMU || true)" -lt 8 ] 2>/dev/null || ! [ -x $QEMU ] || ! dpkg -s wine64 >/dev/null 2>&1; then
   echo "Installing qemu-user-static from bookworm-backports, and wine64"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-    -t bookworm-backports qemu-user-static >/dev/null
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends wine64 >/dev/null
+  if ! { apt_install -t bookworm-backports qemu-user-static && apt_install wine64; }; then
+    echo "qemu-user-static or wine64 could not be installed: 32-bit programs are not emulated."
+    exit 0
+  fi
 fi
 
-if [ ! -e "$binfmt/register" ] && ! $sudo mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
+if [ ! -e "$binfmt/register" ] && ! as_root mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null; then
   echo "binfmt_misc cannot be mounted here: 32-bit programs are not emulated."
   exit 0
 fi
@@ -83,10 +84,10 @@ if entry=$(i386_entry); then
   interpreter=$(sed -n 's/^interpreter //p' "$entry")
   [[ "$interpreter" == *qemu* ]] && [ "$(qemu_major "$interpreter" || echo 0)" -lt 8 ] 2>/dev/null || exit 0
   echo "Replacing $entry, whose $interpreter is older than qemu 8"
-  echo -1 | $sudo tee "$entry" >/dev/null
+  echo -1 | as_root tee "$entry" >/dev/null
 fi
 if ! echo ":sorvel-i386:M::$(sed 's/../\\x&/g' <<<"$MAGIC"):$(sed 's/../\\x&/g' <<<"$MASK"):$QEMU:F" |
-  $sudo tee "$binfmt/register" >/dev/null 2>&1; then
+  as_root tee "$binfmt/register" >/dev/null 2>&1; then
   echo "binfmt_misc cannot be written here: 32-bit programs are not emulated."
   exit 0
 fi
