@@ -2,6 +2,7 @@
 // loader are in every whole run.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -88,6 +89,20 @@ TEST(HeaderWalk, GivesTheStatusAndWhereTheDataIs) {
     std::fclose(f);
     EXPECT_EQ(offset + length, std::get<2>(c) == 0 ? file.size() : 0xAAAAu + 0xBBBBu) << std::get<0>(c);
     EXPECT_TRUE(std::get<2>(c) != 0 || bytes(file.begin() + offset, file.end()) == DATA) << std::get<0>(c);
+    if (std::get<2>(c) != 0) continue;
+    // The loader's facts come from these same reads: the whole file's SHA-256 and the texts.
+    uint8_t *loaded = nullptr;
+    bit_facts facts;
+    EXPECT_EQ(load_bit_file(dir.file("walk.bit").c_str(), &loaded, &length, &facts), 0) << std::get<0>(c);
+    std::free(loaded);
+    sha256_state whole;
+    sha256_start(&whole);
+    sha256_add(&whole, file.data(), file.size());
+    EXPECT_EQ(facts.sha256, sha256_hex(&whole)) << std::get<0>(c);
+    EXPECT_EQ(facts.fileBytes, file.size());
+    const bool texts = facts.texts[0] == "top" && facts.texts[1] == PART && facts.texts[2] == "2019" &&
+                       facts.texts[3] == "12";
+    EXPECT_TRUE(file != GOOD || texts);
   }
 }
 

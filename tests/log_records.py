@@ -4,6 +4,7 @@ run, every key present, the values of what the run found and did.
     log_records.py SORVEL SAMPLE_BIT"""
 import json
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -21,12 +22,15 @@ ODD_TEXT = 'q"b\\\t\u00e9.bit'
 failures = []
 
 
-def sorvel(work, args, card="", program=SORVEL):  # the process's status
+def sorvel(work, args, card="", program=SORVEL, limit=None, output=None):  # the process's status
     with open(os.path.join(work, "card.ini"), "w") as f:
         f.write("[card]\nflash_image = flash.bin\n" + card)
     env = dict(os.environ, KORVAN_SIM="card.ini")
-    status = subprocess.run([program] + args, cwd=work, env=env, stdout=subprocess.PIPE).returncode
-    return status if status >= 0 else 128 - status  # as a shell tells a signal
+    limited = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))) if limit else None
+    run = subprocess.run([program] + args, cwd=work, env=env, stdout=subprocess.PIPE, preexec_fn=limited)
+    if output is not None:
+        output.append(run.stdout)
+    return run.returncode if run.returncode >= 0 else 128 - run.returncode  # as a shell tells a signal
 
 
 def records(work, name="run.log"):
@@ -93,12 +97,24 @@ try:
         ("interrupted_write", ["/log", "run.log", "+f", "/index", "0", "b.bit"], "interrupt = program:5\n", 128 + 2,
          {"result": "written", "interrupted": True, "exit_status": 0, "card": {"by": "index", "number": 0}}),
         ("odd_path", ["/log", "run.log", ODD], "", 0, {"bit.path": ODD_TEXT, "arguments": ["/log", "run.log", ODD_TEXT]}),
+        ("interrupted_before_the_erase", ["/log", "run.log", "b.bit"], "interrupt = read:2\n", 128 + 2,
+         dict(failed, interrupted=True, error="*** Interrupted before the Flash was touched")),
     ]
     for count, (name, args, card, status, expected) in enumerate(rows, 1):
         expect(name, "status", sorvel(work, args, card), status)
         got = records(work)
         expect(name, "records", len(got), count)
         check(name, got[-1], expected)
+
+    # A record that cannot be written whole (a file-size limit) is cut off again: only whole lines.
+    log = os.path.join(work, "run.log")
+    kept = open(log, "rb").read()
+    expect("cut_short", "status", sorvel(work, ["/log", "run.log", "-write", "b.bit"], limit=len(kept) + 100), 255)
+    expect("cut_short", "log", open(log, "rb").read(), kept)
+    # A log that is a pipe: the record arrives, and nothing is flushed to a disk.
+    piped = []
+    expect("pipe", "status", sorvel(work, ["/log", "/dev/stdout", "-write", "b.bit"], output=piped), 0)
+    check("pipe", json.loads(piped[0].split(b"\n")[-2]), {"result": "same"})
 
     # Before the card is opened: no card library, and a log that cannot be opened.
     lone = os.path.join(alone, os.path.basename(SORVEL))

@@ -202,6 +202,7 @@ const std::string LOCKED_IDS = "Vendor ID = 89, Device ID = 17\nLock bit = 1\n";
 const std::string BACKED_UP = CHECKS + IDS + "Reading Flash...\n" + std::string(64, '.') + "\n";
 const std::string HELD =
     "*** Interrupt held: the Flash is being rewritten, the run stops as soon as it is safe\n";
+const std::string UNTOUCHED = "*** Interrupted before the Flash was touched\n";
 const std::vector<uint8_t> OLDER = programmed(test::pattern(1000, 5));  // a Flash that holds a bitstream
 #if defined(_WIN32)
 const std::string SELF = "Z:" SORVEL_EXE;  // the running utility as a .bit file
@@ -326,10 +327,11 @@ INSTANTIATE_TEST_SUITE_P(
                       full_run(8) + HELD, RAN},
              test::TERM_STATUS),
         // Before the first erase an interrupt ends the run: before the erase, at a backup's next block.
-        with(run_case{"interrupt_before_the_erase", "", "interrupt = read:2\n", CHECKS + IDS, RAN},
+        with(run_case{"interrupt_before_the_erase", "", "interrupt = read:2\n", CHECKS + IDS + UNTOUCHED,
+                      RAN},
              test::INTERRUPTED_STATUS),
         with(run_case{"interrupt_in_the_backup", "/backup old.bit b.bit",
-                      "trace = none\ninterrupt = read:8388600\n", BACKED_UP, ""},
+                      "trace = none\ninterrupt = read:8388600\n", BACKED_UP + UNTOUCHED, ""},
              test::INTERRUPTED_STATUS, OLDER),
         run_case{"option_after_the_path", "b.bit /index 1", "",
                  "*** Option /index after the BIT file: options must come before it\n", ""},
@@ -518,6 +520,30 @@ TEST(Runs, LogGetsOneWholeLineARun) {
   EXPECT_NE(lines[1].find("\"error\": \"*** Failed to load bitstream missing.bit"), std::string::npos);
 }
 
+// A log that names the .bit file (as typed, through a hard link), the backup
+// file, or an existing .bit file is refused before any card call; a log
+// created for that is removed again.
+TEST(Runs, LogThatWouldHarmAnotherFileIsRefused) {
+  run r(path::library, "", {"-h"});
+  std::filesystem::create_hard_link(r.dir.file("b.bit"), r.dir.file("link.bit"));
+  std::filesystem::copy_file(r.dir.file("b.bit"), r.dir.file("copy.bit"));
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"/log", "b.bit", "b.bit"}, "b.bit: it is the BIT file"},
+      {{"/log", "link.bit", "b.bit"}, "link.bit: it is the BIT file"},
+      {{"/log", "copy.bit", "b.bit"}, "copy.bit: it holds a BIT file"},
+      {{"/backup", "old.bit", "/log", "./old.bit", "b.bit"}, "./old.bit: it is the backup file"}};
+  for (const auto &c : cases) {
+    const test::run_result refused = test::run_sorvel(r.dir.path(), c.first, "card.ini");
+    EXPECT_EQ(refused.out, "*** Cannot open the log file " + c.second + "\n");
+    EXPECT_EQ(refused.status, test::FAILED_STATUS);
+  }
+  r.trace = test::read_lines(r.dir.file("trace.txt"));
+  EXPECT_EQ(r.joined("call "), "");
+  r.expect_safe();
+  EXPECT_TRUE(test::read_file(r.dir.file("copy.bit")) == r.bit);
+  EXPECT_FALSE(std::filesystem::exists(r.dir.file("old.bit")));
+}
+
 #if !defined(_WIN32)
 // A shell command in a run's folder, after the run itself: its card file,
 // the .bit file of 8 bytes and a Flash that holds another bitstream.
@@ -533,6 +559,71 @@ TEST(Runs, ClosedOutputNeverEndsTheRun) {
   shell_run(r, "(" SORVEL_EXE " b.bit; echo \\$? >status.txt) | true");
   EXPECT_EQ(test::read_lines(r.dir.file("status.txt")), std::vector<std::string>{"130"});
   EXPECT_TRUE(test::read_file(r.dir.file("flash.bin")) == programmed(r.data));
+}
+
+// Started with its standard descriptors closed, the run writes its backup
+// and its log as with them open: the backup programs back exactly.
+TEST(Runs, ClosedStandardDescriptorsTakeNoFile) {
+  run r(path::library, "trace = none\n", {"-h"});
+  EXPECT_EQ(shell_run(r, "exec " SORVEL_EXE " /backup ./old.bit /log run.log b.bit <&- >&- 2>&-").status, 0);
+  for (const std::string &line : test::read_lines(r.dir.file("run.log")))
+    EXPECT_EQ(line.substr(0, 2), "{\"");
+  EXPECT_EQ(test::run_sorvel(r.dir.path(), {"old.bit"}, "card.ini").status, 0);
+  EXPECT_TRUE(test::read_file(r.dir.file("flash.bin")) == OLDER);
+}
+
+// A FIFO is never waited on: as the log without a reader, or as the .bit.
+TEST(Runs, FifosAreRefusedAtOnce) {
+  run r(path::library, "", {"-h"});
+  const test::run_result log = shell_run(r, "mkfifo f && exec timeout 5 " SORVEL_EXE " /log f b.bit");
+  EXPECT_EQ(log.out, "*** Cannot open the log file f: No such device or address\n");
+  EXPECT_EQ(log.status, test::FAILED_STATUS);
+  const test::run_result bit = shell_run(r, "exec timeout 5 " SORVEL_EXE " f");
+  EXPECT_EQ(bit.out,
+            CHECKS + "*** f is not a regular file\n*** Failed to load bitstream f: file cannot be opened\n");
+  EXPECT_EQ(bit.status, test::FAILED_STATUS);
+  r.trace = test::read_lines(r.dir.file("trace.txt"));
+  EXPECT_EQ(r.joined("call "), NOT_LOADED);
+}
+
+// Before the erase an interrupt cuts short a call that waits (the card
+// library opening a card file that is a FIFO), and the run ends by it.
+TEST(Runs, InterruptEndsACallThatWaits) {
+  run r(path::library, "", {"-h"});
+  test::write_text(r.dir.file("cut.sh"),
+                   "mkfifo cards; " SORVEL_EXE
+                   " b.bit & run=$!\n"
+                   "sleep 0.5; kill -TERM $run; (sleep 5; kill -KILL $run) >/dev/null 2>&1 &\n"
+                   "wait $run\n");
+  const test::run_result cut = test::run_program("/bin/sh", r.dir.path(), {"cut.sh"}, "KORVAN_SIM", "cards");
+  EXPECT_EQ(cut.out, "*** Failed to open card with ID 0: card file cards cannot be read\n" + UNTOUCHED);
+  EXPECT_EQ(cut.status, test::TERM_STATUS);
+}
+
+// The held line reaches a terminal that standard error shows when standard
+// output goes elsewhere (a pipeline), and is shown once where both are it.
+TEST(Runs, HeldLineReachesTheTerminalOfAPipeline) {
+  run r(path::library, "trace = none\ninterrupt = program:5\n", {"-h"});
+  for (const char *redirect : {" >out.txt", ""}) {
+    shell_run(r, std::string("script -qec '" SORVEL_EXE " b.bit") + redirect + "' /dev/null >pty.txt");
+    const std::vector<uint8_t> seen = test::read_file(r.dir.file("pty.txt"));
+    std::string shown(seen.begin(), seen.end());
+    shown.erase(std::remove(shown.begin(), shown.end(), '\r'), shown.end());
+    const size_t at = *redirect ? 0 : full_run(8).size();
+    EXPECT_EQ(shown.find(HELD), at) << shown;
+    EXPECT_EQ(shown.find(HELD, at + 1), std::string::npos) << shown;
+  }
+}
+
+// A backup name the file system takes, too long for FILE.part: the run's own
+// short temporary name in that folder.
+TEST(Runs, BackupOfTheLongestNameIsWritten) {
+  run r(path::library, "trace = none\n", {"-h"});
+  const std::string name = std::string(251, 'n') + ".bit";
+  const test::run_result kept = shell_run(r, "exec " SORVEL_EXE " /backup " + name + " -write b.bit");
+  EXPECT_NE(kept.out.find("Flash kept in " + name + " (1000 data bytes)\n"), std::string::npos) << kept.out;
+  EXPECT_TRUE(std::filesystem::exists(r.dir.file(name)));
+  r.expect_safe();
 }
 
 // A file-size limit is a write error: no file left, nothing erased.

@@ -23,12 +23,14 @@ struct header_walk {
   walk_step step = walk_step::FIRST;
   bool refill = true;
   uint32_t declaredLength = 0;  // behind the "e" key
+  bit_notes *notes = nullptr;
 };
 
 uint32_t be16(const uint8_t *p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
 uint32_t be32(const uint8_t *p) { return be16(p) << 16 | be16(p + 2); }
 
 void consume(header_walk &w, uint32_t count) {
+  if (w.notes != nullptr) sha256_add(&w.notes->sha, w.window + w.cursor, count);
   w.cursor += count;
   w.available -= count;
   w.position += count;
@@ -92,8 +94,9 @@ korvan_status measure_bit_file(FILE *file, uint64_t *fileSize) {
 }
 
 korvan_status parse_bit_header(FILE *file, uint64_t fileSize, const char *name, uint32_t *dataLength,
-                               uint32_t *dataOffset) {
+                               uint32_t *dataOffset, bit_notes *notes) {
   header_walk w;
+  w.notes = notes;
   for (;;) {
     if (w.refill) {
       w.refill = false;
@@ -145,6 +148,10 @@ korvan_status parse_bit_header(FILE *file, uint64_t fileSize, const char *name, 
         break;
       }
       if (key == 'b' && !is_bridge_device(at + 3, length)) return BIT_WRONG_DEVICE;
+      if (notes != nullptr) {
+        const char *body = reinterpret_cast<const char *>(at + 3);
+        notes->facts.texts[key - 'a'] = std::string(body, std::find(body, body + length, '\0'));
+      }
       consume(w, length + 3);
       break;
     }
@@ -153,8 +160,9 @@ korvan_status parse_bit_header(FILE *file, uint64_t fileSize, const char *name, 
       // its length declares was cut short (a length of 0 declares nothing).
       const uint64_t held = fileSize - w.position;
       if (w.declaredLength > held) {
-        say("*** %s declares %lu data bytes but holds %lu\n", name,
-            static_cast<unsigned long>(w.declaredLength), static_cast<unsigned long>(held));
+        if (name != nullptr)
+          say("*** %s declares %lu data bytes but holds %lu\n", name,
+              static_cast<unsigned long>(w.declaredLength), static_cast<unsigned long>(held));
         return BIT_MALFORMED;
       }
       *dataOffset = static_cast<uint32_t>(w.position);
@@ -169,10 +177,10 @@ namespace {
 
 // The header walked, then the data read and bit-reversed into a new block.
 korvan_status read_bitstream(FILE *file, uint64_t fileSize, const char *name, uint8_t **buffer,
-                             uint32_t *length) {
+                             uint32_t *length, bit_notes *notes) {
   uint32_t dataLength = 0;
   uint32_t dataOffset = 0;
-  const korvan_status status = parse_bit_header(file, fileSize, name, &dataLength, &dataOffset);
+  const korvan_status status = parse_bit_header(file, fileSize, name, &dataLength, &dataOffset, notes);
   if (status != 0) return status;
   // The block is the size of the whole file as measured, the data offset
   // longer than the data; only the first dataLength bytes are ever used.
@@ -185,6 +193,11 @@ korvan_status read_bitstream(FILE *file, uint64_t fileSize, const char *name, ui
     std::free(block);
     return BIT_MALFORMED;
   }
+  if (notes != nullptr) {  // the data runs to the measured end: the whole file is hashed
+    sha256_add(&notes->sha, block, dataLength);
+    notes->facts.fileBytes = fileSize;
+    notes->facts.sha256 = sha256_hex(&notes->sha);
+  }
   reverse_bits(block, dataLength);
   *buffer = block;
   *length = dataLength;
@@ -193,22 +206,32 @@ korvan_status read_bitstream(FILE *file, uint64_t fileSize, const char *name, ui
 
 }  // namespace
 
-korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffer, uint32_t *length) {
+korvan_status load_bitstream(korvan_card card, const char *path, uint8_t **buffer, uint32_t *length,
+                             bit_facts *facts) {
   // The card is asked for its information although the device is fixed and
   // the record is not looked at: a card that cannot answer is refused here,
   // before the file is touched.
   card_info info;
-  korvan_status status = korvan.KORVAN2_GetCardInfo(card, &info);
-  if (status != 0) return status;
+  const korvan_status status = korvan.KORVAN2_GetCardInfo(card, &info);
+  return status != 0 ? status : load_bit_file(path, buffer, length, facts);
+}
 
-  FILE *file = platform_open_for_reading(path);
+korvan_status load_bit_file(const char *path, uint8_t **buffer, uint32_t *length, bit_facts *facts) {
+  bool notRegular = false;
+  FILE *file = platform_open_regular(path, &notRegular);
   if (file == nullptr) {
-    say("file %s not found\n", path);
+    if (notRegular)
+      say("*** %s is not a regular file\n", path);
+    else
+      say("file %s not found\n", path);
     return BIT_CANNOT_OPEN;
   }
   uint64_t fileSize = 0;
-  status = measure_bit_file(file, &fileSize);
-  if (status == 0) status = read_bitstream(file, fileSize, path, buffer, length);
+  bit_notes notes;
+  sha256_start(&notes.sha);
+  korvan_status status = measure_bit_file(file, &fileSize);
+  if (status == 0) status = read_bitstream(file, fileSize, path, buffer, length, facts ? &notes : nullptr);
   std::fclose(file);
+  if (status == 0 && facts != nullptr) *facts = notes.facts;
   return status;
 }

@@ -12,7 +12,11 @@ namespace {
 std::string firstError;
 bool dotsOnLine = false;
 bool holding = false;
+bool holdBegan = false;
 bool heldTold = false;
+constexpr const char *HELD =
+    "*** Interrupt held: the Flash is being rewritten, the run stops as soon as it is safe\n";
+constexpr const char *INTERRUPTED = "*** Interrupted before the Flash was touched\n";
 
 void print(const char *text) {
   std::fputs(text, stdout);
@@ -23,7 +27,8 @@ void tell_if_held() {
   if (!holding || heldTold || !platform_interrupted()) return;
   heldTold = true;
   if (dotsOnLine) progress_end_line();
-  print("*** Interrupt held: the Flash is being rewritten, the run stops as soon as it is safe\n");
+  print(HELD);
+  if (platform_only_stderr_is_a_terminal()) std::fputs(HELD, stderr);
 }
 
 }  // namespace
@@ -47,6 +52,11 @@ void say(const char *format, ...) {
 
 const std::string &first_error_line() { return firstError; }
 
+void say_interrupted() {
+  print(INTERRUPTED);
+  firstError.assign(INTERRUPTED, std::strlen(INTERRUPTED) - 1);
+}
+
 void progress_announce(const char *phase) { print(phase); }
 
 void progress_dot() {
@@ -60,7 +70,9 @@ void progress_end_line() {
   dotsOnLine = false;
 }
 
-void progress_hold_begins() { holding = true; }
+void progress_hold_begins() { holding = holdBegan = true; }
+
+bool progress_hold_began() { return holdBegan; }
 
 void progress_hold_ends() {
   tell_if_held();

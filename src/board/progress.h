@@ -13,11 +13,17 @@ void say(const char *format, ...)
 #endif
     ;
 const std::string &first_error_line();  // without its line end; empty when none
+// The run was interrupted before the Flash was touched: said on a line of
+// its own, which is then the first error line, whatever was said before.
+void say_interrupted();
 
 void progress_announce(const char *phase);  // "Erasing Flash...\n", on the console at once
 void progress_dot();
 void progress_end_line();
 // From the first erase to the end of the verification an interrupt is held:
-// told once, on a line of its own, at the next dot or at the hold's end.
+// told once, on a line of its own, at the next dot or at the hold's end; also
+// on standard error when only that is a terminal (a pipeline's reader may
+// have gone with the interrupt).
 void progress_hold_begins();
 void progress_hold_ends();
+bool progress_hold_began();  // the Flash has been touched

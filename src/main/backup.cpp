@@ -16,7 +16,8 @@
 
 namespace {
 
-constexpr int TEMPORARY_NAMES = 100;  // FILE.part, FILE.1.part, ...
+constexpr int TEMPORARY_NAMES = 100;                       // FILE.part, FILE.1.part, ...
+constexpr const char *SHORT_TEMPORARY = ".sorvel-backup";  // in FILE's folder, where FILE.part is too long
 
 bool erased(uint8_t b) { return b == FLASH_ERASED_BYTE; }
 
@@ -33,14 +34,25 @@ bool refuse(const char *path, const std::string &reason) {
   return false;
 }
 
-// A new file beside path, under a name that no file has; its name in *name.
-FILE *create_temporary(const char *path, std::string *name, std::string *reason) {
-  bool taken = true;
-  for (int k = 0; k < TEMPORARY_NAMES && taken; ++k) {
-    *name = std::string(path) + (k == 0 ? "" : "." + std::to_string(k)) + ".part";
-    if (FILE *file = platform_create_new(name->c_str(), &taken, reason)) return file;
+// The first of base.part, base.1.part, ... that no file has; its name in *name.
+FILE *create_numbered(const std::string &base, std::string *name, create_refusal *refusal,
+                      std::string *reason) {
+  *refusal = create_refusal::taken;
+  for (int k = 0; k < TEMPORARY_NAMES && *refusal == create_refusal::taken; ++k) {
+    *name = base + (k == 0 ? "" : "." + std::to_string(k)) + ".part";
+    if (FILE *file = platform_create_new(name->c_str(), refusal, reason)) return file;
   }
   return nullptr;
+}
+
+// A new file beside path; where path's own temporary names are too long
+// (a name the file system takes), one of the run's own in that folder.
+FILE *create_temporary(const char *path, std::string *name, std::string *reason) {
+  create_refusal refusal = create_refusal::none;
+  FILE *file = create_numbered(path, name, &refusal, reason);
+  if (file == nullptr && refusal == create_refusal::too_long)
+    file = create_numbered(platform_folder_of(path) + SHORT_TEMPORARY, name, &refusal, reason);
+  return file;
 }
 
 // The whole Flash, a block at a time; false when an interrupt came first.

@@ -160,6 +160,7 @@ bool options_before_path(const arg_set &set) {
 
 // The utility, with its arguments as UTF-8 text.
 int sorvel_main(int argc, char **argv) {
+  platform_guard_standard_streams();
   platform_note_interrupts();
   platform_start_output();
   run_log log;
@@ -188,6 +189,7 @@ int sorvel_main(int argc, char **argv) {
     (void)korvan.KORVAN2_CloseCard(g_card);
     g_card = 0;
   }
+  if (platform_interrupted() && !progress_hold_began()) say_interrupted();
   result = end_run_log(&log, run, result);
   platform_end_output();
   platform_end_if_interrupted();  // the card closed first

@@ -29,14 +29,15 @@ auto timed(run_record *record, int phase, Phase run) {
 
 // The bitstream in *buffer, no longer than the Flash holds, and the clock set.
 bool load_and_clock(const char *bitPath, uint8_t **buffer, run_record *record) {
-  korvan_status status = load_bitstream(g_card, bitPath, buffer, &g_bitstream_length);
+  bit_facts facts;
+  korvan_status status =
+      load_bitstream(g_card, bitPath, buffer, &g_bitstream_length, record->logged ? &facts : nullptr);
   if (status != 0) {
     say("*** Failed to load bitstream %s: %s\n", bitPath, status_text(status));
     return false;
   }
   record->dataBytes = g_bitstream_length;
-  bit_facts facts;
-  if (record->logged && read_bit_facts(bitPath, &facts)) record->bit = facts;
+  if (record->logged) record->bit = facts;
   if (g_bitstream_length > FLASH_MAX_DATA_BYTES) {
     say("*** Bitstream of %lu bytes does not fit in the Flash (at most %lu bytes)\n",
         static_cast<unsigned long>(g_bitstream_length), static_cast<unsigned long>(FLASH_MAX_DATA_BYTES));
@@ -107,6 +108,7 @@ run_result programming_run(const run_request &request, uint8_t **buffer) {
     return run_result::failed;
   if (!request.write) return compare(*buffer, record);
   if (platform_interrupted()) return run_result::failed;  // up to here nothing has been written
+  platform_restart_calls();  // from the first erase on, the run goes on to its end
   progress_hold_begins();
   const run_result result = erase_program_verify(*buffer, record);
   progress_hold_ends();

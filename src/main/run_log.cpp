@@ -3,8 +3,36 @@
 #include <cstdio>
 #include <ctime>
 
+#include "bitstream/bitstream.h"
 #include "board/progress.h"
-#include "platform/platform.h"
+
+namespace {
+
+// Whether an existing file's first bytes walk as a .bit file's header.
+bool holds_a_bit_file(const char *path) {
+  bool notRegular = false;
+  FILE *file = platform_open_regular(path, &notRegular);
+  if (file == nullptr) return false;
+  uint64_t size = 0;
+  uint32_t dataLength = 0;
+  uint32_t dataOffset = 0;
+  const bool walks = measure_bit_file(file, &size) == 0 &&
+                     parse_bit_header(file, size, nullptr, &dataLength, &dataOffset) == 0;
+  std::fclose(file);
+  return walks;
+}
+
+// Why appending to the open log would harm another file; "" when it would not.
+std::string harm_of(const run_log &log, const run_record &r) {
+  if (same_file(log.file.identity, platform_identity(r.bitPath.c_str()))) return "it is the BIT file";
+  if (r.backup != nullptr &&
+      (platform_same_place(log.path, r.backup) || same_file(log.file.identity, platform_identity(r.backup))))
+    return "it is the backup file";
+  if (!log.file.created && log.file.disk && holds_a_bit_file(log.path)) return "it holds a BIT file";
+  return "";
+}
+
+}  // namespace
 
 void start_run_log(int argc, char **argv, run_log *log) {
   log->start = std::chrono::steady_clock::now();
@@ -28,13 +56,18 @@ bool open_run_log(const command_line &cl, run_log *log) {
   r.logged = log->path != nullptr;
   if (log->path == nullptr) return true;
   std::string reason;
-  log->file = platform_open_log(log->path, &reason);
-  if (log->file == -1) say("*** Cannot open the log file %s: %s\n", log->path, reason.c_str());
-  return log->file != -1;
+  if (platform_open_log(log->path, &log->file, &reason)) {
+    reason = harm_of(*log, r);
+    if (reason.empty()) return true;
+    platform_close_log(&log->file);
+    if (log->file.created) platform_remove(log->path);
+  }
+  say("*** Cannot open the log file %s: %s\n", log->path, reason.c_str());
+  return false;
 }
 
 int end_run_log(run_log *log, run_result run, int result) {
-  if (log->file == -1) return result;
+  if (log->file.handle == -1) return result;
   run_record &r = log->record;
   r.result = run == run_result::done      ? (r.write ? "written" : "same")
              : run == run_result::differs ? "differs"
@@ -45,8 +78,7 @@ int end_run_log(run_log *log, run_result run, int result) {
   r.totalSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - log->start).count();
   std::string reason;
   const bool written = platform_append(log->file, run_record_json(r) + "\n", &reason);
-  platform_close_log(log->file);
-  log->file = -1;
+  platform_close_log(&log->file);
   if (written) return result;
   say("*** Cannot write the log file %s: %s\n", log->path, reason.c_str());
   return -1;

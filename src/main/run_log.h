@@ -9,19 +9,22 @@
 #include "korvan.h"
 #include "main/command_line.h"
 #include "main/programming_run.h"
+#include "platform/platform.h"
 #include "record/run_record.h"
 
 struct run_log {
   run_record record;
   std::chrono::steady_clock::time_point start;
   const char *path = nullptr;  // null: no log
-  intptr_t file = -1;
+  log_file file;
 };
 
 // The run's start and its arguments.
 void start_run_log(int argc, char **argv, run_log *log);
 // What the command line asks for, noted; the log opened when one is given.
-// False, said, when it cannot be.
+// False, said, when it cannot be, or when it would harm another file: the
+// .bit file or the backup file however named, or an existing .bit file (a
+// log this run created for that is removed again).
 bool open_run_log(const command_line &cl, run_log *log);
 // The record completed and appended, when there is a log; main's result,
 // or -1 (said) when the record could not be written.

@@ -9,6 +9,10 @@
 
 void platform_sleep_ms(uint32_t ms);
 
+// Each of standard input, output and error that is closed is opened on the
+// null device, so that no file the run opens ever takes its place.
+void platform_guard_standard_streams();
+
 // Paths are UTF-8 text on every system; Windows opens them through its wide
 // calls, so any character of a path holds.
 
@@ -22,6 +26,11 @@ inline FILE *platform_open_for_reading(const char *path) {
   return file;
 }
 
+// The same, for a regular file only: null when it cannot be opened, and
+// with *notRegular when it is something else (a FIFO, a device, a folder),
+// which is then neither read nor waited on.
+FILE *platform_open_regular(const char *path, bool *notRegular);
+
 // 64-bit file positions; 0 or -1, and -1 for a position that cannot be had.
 int platform_seek(FILE *file, int64_t offset, int origin);
 int64_t platform_tell(FILE *file);
@@ -31,9 +40,9 @@ int64_t platform_tell(FILE *file);
 enum class path_state { missing, exists, unknown };
 path_state platform_path_state(const char *path, std::string *reason);
 // A new file for writing that no other name shares: fails on any existing
-// name, links included. Null with the system's reason; *taken when the name
-// was taken.
-FILE *platform_create_new(const char *path, bool *taken, std::string *reason);
+// name, links included. Null with the system's reason, and why in *refusal.
+enum class create_refusal { none, taken, too_long, other };
+FILE *platform_create_new(const char *path, create_refusal *refusal, std::string *reason);
 // Flushes the file to the disk and closes it; false with the reason of the
 // first step that failed.
 bool platform_close_on_disk(FILE *file, std::string *reason);
@@ -43,13 +52,39 @@ bool platform_close_on_disk(FILE *file, std::string *reason);
 bool platform_claim_name(const char *from, const char *to, std::string *reason);
 void platform_remove(const char *path);
 
+// Which file a name is, however it is named (links followed): the device
+// and inode, or the volume and file index; unknown when it cannot be told.
+struct file_identity {
+  bool known = false;
+  uint64_t volume = 0, index = 0;
+};
+inline bool same_file(const file_identity &a, const file_identity &b) {
+  return a.known && b.known && a.volume == b.volume && a.index == b.index;
+}
+file_identity platform_identity(const char *path);
+// The folder part of a path, with its separator; "" for a bare name.
+std::string platform_folder_of(const char *path);
+// Whether two paths name one entry of one folder, neither of which need
+// exist yet: the same folder, and the same name as the system compares them.
+bool platform_same_place(const char *a, const char *b);
+
 // The run's log, opened for appending: created when missing, never
-// truncated or replaced. Each record is one write at its end, so records of
-// processes that append at once never mix, and is on the disk when
-// platform_append returns. -1, or false, with the system's reason.
-intptr_t platform_open_log(const char *path, std::string *reason);
-bool platform_append(intptr_t log, const std::string &record, std::string *reason);
-void platform_close_log(intptr_t log);
+// truncated or replaced, never waited on (a FIFO without a reader is
+// refused). Each record is one write at its end, so records of processes
+// that append at once never mix. On a disk it is written under a lock on
+// the file, cut back to what it held when it cannot be written whole, and
+// on the disk when platform_append returns; a pipe, a terminal or another
+// device is only written. False with the system's reason.
+struct log_file {
+  intptr_t handle = -1;
+  intptr_t guard = -1;   // Windows: a handle that may lock and cut the file
+  bool disk = false;     // a file on a disk
+  bool created = false;  // by this open
+  file_identity identity;
+};
+bool platform_open_log(const char *path, log_file *log, std::string *reason);
+bool platform_append(const log_file &log, const std::string &record, std::string *reason);
+void platform_close_log(log_file *log);
 
 #if defined(_WIN32)
 // Text as Windows holds it (UTF-16) as UTF-8: how the program's arguments
@@ -61,12 +96,19 @@ std::string platform_utf8(const wchar_t *text);
 // as they are. platform_end_output flushes what is still on its way.
 void platform_start_output();
 void platform_end_output();
+// Standard output is not a terminal and standard error is (a pipeline
+// whose reader may go): a line the operator must see goes to both.
+bool platform_only_stderr_is_a_terminal();
 
 // From here on, Ctrl-C and Ctrl-Break (Windows) or SIGINT, SIGTERM, SIGHUP
 // and SIGQUIT (one that was ignored stays ignored) are noted, not acted on;
-// the run decides when it stops. SIGPIPE and SIGXFSZ are ignored: a write
-// to a closed output or past a file-size limit fails and the run goes on.
+// the run decides when it stops. A call that waits (POSIX) is cut short by
+// one, not restarted, so the run stops at once, until
+// platform_restart_calls: from there on the run goes on to its end.
+// SIGPIPE and SIGXFSZ are ignored: a write to a closed output or past a
+// file-size limit fails and the run goes on.
 void platform_note_interrupts();
+void platform_restart_calls();
 bool platform_interrupted();  // one has come since they were noted
 // Ends the process as the first noted interrupt would have ended it: by
 // that signal's default action, or with the status of a program ended by

@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -10,7 +11,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform.h"
@@ -24,6 +27,32 @@ int platform_seek(FILE *file, int64_t offset, int origin) {
 int64_t platform_tell(FILE *file) { return static_cast<int64_t>(ftello(file)); }
 
 FILE *platform_fopen(const char *path, const char *mode) { return std::fopen(path, mode); }
+
+void platform_guard_standard_streams() {
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);  // the lowest free: fd itself
+      if (null >= 0 && null != fd) close(null);
+    }
+}
+
+// Opened without waiting (a FIFO with no writer would hold the open), then
+// waited on as usual once it is known to be a regular file.
+FILE *platform_open_regular(const char *path, bool *notRegular) {
+  *notRegular = false;
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat info;
+  *notRegular = fstat(fd, &info) == 0 && !S_ISREG(info.st_mode);
+  FILE *file = nullptr;
+  if (!*notRegular && fcntl(fd, F_SETFL, 0) == 0) file = fdopen(fd, "rb");
+  if (file == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  return file;
+}
 
 namespace {
 
@@ -71,9 +100,12 @@ path_state platform_path_state(const char *path, std::string *reason) {
   return path_state::unknown;
 }
 
-FILE *platform_create_new(const char *path, bool *taken, std::string *reason) {
+FILE *platform_create_new(const char *path, create_refusal *refusal, std::string *reason) {
   const int fd = create_exclusively(path);
-  *taken = fd < 0 && errno == EEXIST;
+  *refusal = fd >= 0                 ? create_refusal::none
+             : errno == EEXIST       ? create_refusal::taken
+             : errno == ENAMETOOLONG ? create_refusal::too_long
+                                     : create_refusal::other;
   FILE *file = fd < 0 ? nullptr : fdopen(fd, "wb");
   if (file == nullptr) {
     *reason = reason_of(errno);
@@ -107,26 +139,87 @@ bool platform_claim_name(const char *from, const char *to, std::string *reason) 
 
 void platform_remove(const char *path) { (void)unlink(path); }
 
-intptr_t platform_open_log(const char *path, std::string *reason) {
-  const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) *reason = reason_of(errno);
-  return fd;
+namespace {
+
+file_identity identity_of(const struct stat &info) {
+  file_identity id;
+  id.known = true;
+  id.volume = static_cast<uint64_t>(info.st_dev);
+  id.index = static_cast<uint64_t>(info.st_ino);
+  return id;
 }
 
-bool platform_append(intptr_t log, const std::string &record, std::string *reason) {
-  const ssize_t n = write(static_cast<int>(log), record.data(), record.size());
-  if (n >= 0 && static_cast<size_t>(n) != record.size()) errno = ENOSPC;  // cut short: the disk is full
-  if (n < 0 || static_cast<size_t>(n) != record.size() || fsync(static_cast<int>(log)) != 0) {
+// The folder of a path, with its trailing '/', and its last name.
+std::pair<std::string, std::string> split_path(const char *path) {
+  const std::string whole = path;
+  const size_t slash = whole.rfind('/');
+  if (slash == std::string::npos) return {"", whole};
+  return {whole.substr(0, slash + 1), whole.substr(slash + 1)};
+}
+
+}  // namespace
+
+std::string platform_folder_of(const char *path) { return split_path(path).first; }
+
+file_identity platform_identity(const char *path) {
+  struct stat info;
+  return stat(path, &info) == 0 ? identity_of(info) : file_identity();
+}
+
+bool platform_same_place(const char *a, const char *b) {
+  const auto [folderA, nameA] = split_path(a);
+  const auto [folderB, nameB] = split_path(b);
+  return nameA == nameB && same_file(platform_identity(folderA.empty() ? "." : folderA.c_str()),
+                                     platform_identity(folderB.empty() ? "." : folderB.c_str()));
+}
+
+// A missing log is created exclusively, so that only a log this run made is
+// ever removed again.
+bool platform_open_log(const char *path, log_file *log, std::string *reason) {
+  constexpr int FLAGS = O_WRONLY | O_APPEND | O_NONBLOCK | O_CLOEXEC;  // a FIFO without a reader: ENXIO
+  int fd = open(path, FLAGS | O_CREAT | O_EXCL, 0644);
+  log->created = fd >= 0;
+  if (fd < 0 && errno == EEXIST) fd = open(path, FLAGS);
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0 || fcntl(fd, F_SETFL, O_APPEND) != 0) {
     *reason = reason_of(errno);
+    if (fd >= 0) close(fd);
+    if (log->created) unlink(path);
     return false;
   }
+  log->handle = fd;
+  log->disk = S_ISREG(info.st_mode);
+  log->identity = identity_of(info);
   return true;
 }
 
-void platform_close_log(intptr_t log) { close(static_cast<int>(log)); }
+// Under the lock the end of the file is where the record goes; a record
+// that cannot be written whole is cut off there again.
+bool platform_append(const log_file &log, const std::string &record, std::string *reason) {
+  const int fd = static_cast<int>(log.handle);
+  struct stat before;
+  const bool cuttable = log.disk && flock(fd, LOCK_EX) == 0 && fstat(fd, &before) == 0;
+  int error = 0;
+  for (size_t done = 0; done < record.size() && error == 0;) {  // the rest of a short write says why
+    const ssize_t n = write(fd, record.data() + done, record.size() - done);
+    error = n < 0 ? errno : n == 0 ? ENOSPC : 0;
+    done += n > 0 ? static_cast<size_t>(n) : 0;
+  }
+  if (error == 0 && log.disk && fsync(fd) != 0) error = errno;
+  if (error != 0 && cuttable) (void)ftruncate(fd, before.st_size);
+  if (log.disk) (void)flock(fd, LOCK_UN);
+  if (error != 0) *reason = reason_of(error);
+  return error == 0;
+}
+
+void platform_close_log(log_file *log) {
+  if (log->handle >= 0) close(static_cast<int>(log->handle));
+  log->handle = -1;
+}
 
 void platform_start_output() {}
 void platform_end_output() {}
+bool platform_only_stderr_is_a_terminal() { return isatty(1) == 0 && isatty(2) != 0; }
 
 namespace {
 
@@ -139,21 +232,35 @@ void note_signal(int signal) {
 
 }  // namespace
 
+namespace {
+
+std::vector<int> noted;  // the signals whose handler is note_signal
+
+void install(int flags) {
+  struct sigaction action = {};
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = flags;
+  action.sa_handler = note_signal;
+  for (int signal : noted)
+    sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
+
 void platform_note_interrupts() {
   std::signal(SIGPIPE, SIG_IGN);  // the write fails with EPIPE
   std::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG
-  struct sigaction action = {};
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;  // no library call fails with EINTR
-  action.sa_handler = note_signal;
   for (int signal : NOTED_SIGNALS) {
     struct sigaction previous = {};
     if (sigaction(signal, nullptr, &previous) == 0 && !(previous.sa_flags & SA_SIGINFO) &&
         previous.sa_handler == SIG_IGN)
       continue;
-    sigaction(signal, &action, nullptr);
+    noted.push_back(signal);
   }
+  install(0);  // a call that waits fails with EINTR
 }
+
+void platform_restart_calls() { install(SA_RESTART); }
 
 bool platform_interrupted() { return held_signal != 0; }
 

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform.h"
@@ -51,6 +53,32 @@ FILE *platform_fopen(const char *path, const char *mode) {
   return _wfopen(wide(path).c_str(), wide(mode).c_str());
 }
 
+// A process started without standard handles: each CRT descriptor 0 to 2
+// and its stream on NUL.
+void platform_guard_standard_streams() {
+  FILE *streams[3] = {stdin, stdout, stderr};
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (_get_osfhandle(fd) != -1 && _get_osfhandle(fd) != -2) continue;
+    const int null = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+    if (null >= 0 && null != fd) {
+      _dup2(null, fd);
+      _close(null);
+    }
+    if (_fileno(streams[fd]) < 0) (void)freopen("NUL", fd == 0 ? "r" : "w", streams[fd]);
+  }
+}
+
+FILE *platform_open_regular(const char *path, bool *notRegular) {
+  *notRegular = false;
+  FILE *file = platform_open_for_reading(path);
+  if (file == nullptr ||
+      GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) == FILE_TYPE_DISK)
+    return file;
+  *notRegular = true;
+  std::fclose(file);
+  return nullptr;
+}
+
 path_state platform_path_state(const char *path, std::string *reason) {
   if (GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES) return path_state::exists;
   const DWORD error = GetLastError();
@@ -59,16 +87,18 @@ path_state platform_path_state(const char *path, std::string *reason) {
   return path_state::unknown;
 }
 
-FILE *platform_create_new(const char *path, bool *taken, std::string *reason) {
+FILE *platform_create_new(const char *path, create_refusal *refusal, std::string *reason) {
   const HANDLE handle =
       CreateFileW(wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    *taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    *refusal = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? create_refusal::taken
+               : error == ERROR_FILENAME_EXCED_RANGE                       ? create_refusal::too_long
+                                                                           : create_refusal::other;
     *reason = system_message(error);
     return nullptr;
   }
-  *taken = false;
+  *refusal = create_refusal::none;
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
   FILE *file = fd < 0 ? nullptr : _fdopen(fd, "wb");
   if (file == nullptr) {
@@ -106,32 +136,105 @@ bool platform_claim_name(const char *from, const char *to, std::string *reason) 
 
 void platform_remove(const char *path) { DeleteFileW(wide(path).c_str()); }
 
-// With FILE_APPEND_DATA alone every write goes to the end of the file.
-intptr_t platform_open_log(const char *path, std::string *reason) {
-  const HANDLE log = CreateFileW(wide(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (log == INVALID_HANDLE_VALUE) {
-    *reason = system_message(GetLastError());
-    return -1;
-  }
-  return reinterpret_cast<intptr_t>(log);
+namespace {
+
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+file_identity identity_of(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  file_identity id;
+  if (GetFileInformationByHandle(handle, &info) == 0) return id;
+  id.known = true;
+  id.volume = info.dwVolumeSerialNumber;
+  id.index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+  return id;
 }
 
-bool platform_append(intptr_t log, const std::string &record, std::string *reason) {
-  const HANDLE handle = reinterpret_cast<HANDLE>(log);
-  DWORD written = 0;
-  if (WriteFile(handle, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) == 0 ||
-      FlushFileBuffers(handle) == 0) {
+// The folder of a path (with its separator, or "." for none) and its last name.
+std::pair<std::wstring, std::wstring> split_path(const char *path) {
+  const std::wstring whole = wide(path);
+  const size_t end = whole.find_last_of(L"\\/:");
+  if (end == std::wstring::npos) return {L".", whole};
+  return {whole.substr(0, end + 1), whole.substr(end + 1)};
+}
+
+file_identity identity_of_wide(const std::wstring &path) {  // files and folders alike
+  const HANDLE handle =
+      CreateFileW(path.c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return file_identity();
+  const file_identity id = identity_of(handle);
+  CloseHandle(handle);
+  return id;
+}
+
+}  // namespace
+
+file_identity platform_identity(const char *path) { return identity_of_wide(wide(path)); }
+
+std::string platform_folder_of(const char *path) {
+  const std::string whole = path;
+  const size_t end = whole.find_last_of("\\/:");
+  return end == std::string::npos ? "" : whole.substr(0, end + 1);
+}
+
+bool platform_same_place(const char *a, const char *b) {
+  const auto [folderA, nameA] = split_path(a);
+  const auto [folderB, nameB] = split_path(b);
+  return CompareStringOrdinal(nameA.c_str(), -1, nameB.c_str(), -1, TRUE) == CSTR_EQUAL &&
+         same_file(identity_of_wide(folderA), identity_of_wide(folderB));
+}
+
+// With FILE_APPEND_DATA alone every write goes to the end of the file. A
+// file on a disk gets a second handle that may lock and cut it.
+bool platform_open_log(const char *path, log_file *log, std::string *reason) {
+  const std::wstring name = wide(path);
+  HANDLE handle = CreateFileW(name.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, SHARE_ALL, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  log->created = handle != INVALID_HANDLE_VALUE;
+  if (!log->created && GetLastError() == ERROR_FILE_EXISTS)
+    handle = CreateFileW(name.c_str(), FILE_APPEND_DATA | SYNCHRONIZE, SHARE_ALL, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
     *reason = system_message(GetLastError());
     return false;
   }
-  if (written == record.size()) return true;
-  *reason = system_message(ERROR_DISK_FULL);
-  return false;
+  log->handle = reinterpret_cast<intptr_t>(handle);
+  log->disk = GetFileType(handle) == FILE_TYPE_DISK;
+  log->identity = identity_of(handle);
+  if (!log->disk) return true;
+  const HANDLE guard = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (guard != INVALID_HANDLE_VALUE) log->guard = reinterpret_cast<intptr_t>(guard);
+  return true;
 }
 
-void platform_close_log(intptr_t log) { CloseHandle(reinterpret_cast<HANDLE>(log)); }
+bool platform_append(const log_file &log, const std::string &record, std::string *reason) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(log.handle);
+  const HANDLE guard = reinterpret_cast<HANDLE>(log.guard);
+  OVERLAPPED whole = {};
+  LARGE_INTEGER before = {};
+  const bool cuttable = log.guard != -1 &&
+                        LockFileEx(guard, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) &&
+                        GetFileSizeEx(guard, &before);
+  DWORD written = 0;
+  DWORD error = 0;
+  if (WriteFile(handle, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) == 0)
+    error = GetLastError();
+  else if (written != record.size())
+    error = ERROR_DISK_FULL;
+  else if (log.disk && FlushFileBuffers(handle) == 0)  // on a pipe it would wait for the reader
+    error = GetLastError();
+  if (error != 0 && cuttable && SetFilePointerEx(guard, before, nullptr, FILE_BEGIN)) SetEndOfFile(guard);
+  if (log.guard != -1) UnlockFileEx(guard, 0, MAXDWORD, MAXDWORD, &whole);
+  if (error != 0) *reason = system_message(error);
+  return error == 0;
+}
+
+void platform_close_log(log_file *log) {
+  if (log->guard != -1) CloseHandle(reinterpret_cast<HANDLE>(log->guard));
+  if (log->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(log->handle));
+  log->guard = log->handle = -1;
+}
 
 namespace {
 
@@ -178,9 +281,17 @@ DWORD WINAPI relay(void *pipe) {
 
 }  // namespace
 
+namespace {
+bool onlyStderrIsAConsole = false;
+}
+
+bool platform_only_stderr_is_a_terminal() { return onlyStderrIsAConsole; }
+
 void platform_start_output() {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
   DWORD mode = 0;
+  onlyStderrIsAConsole =
+      GetConsoleMode(out, &mode) == 0 && GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
   // The console's own handle: the one of standard output is closed when the pipe takes its place.
@@ -231,6 +342,7 @@ BOOL WINAPI note_interrupt(DWORD event) {
 }  // namespace
 
 void platform_note_interrupts() { SetConsoleCtrlHandler(note_interrupt, TRUE); }
+void platform_restart_calls() {}  // no call waits on an interrupt here
 
 bool platform_interrupted() { return interrupt_held != 0; }
 

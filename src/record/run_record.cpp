@@ -10,24 +10,7 @@
 
 namespace {
 
-constexpr size_t CHUNK = 64 * 1024;
-constexpr size_t HEADER_KEPT = 1 << 20;  // the records are looked for in the first MiB
 const char *const PHASE_NAMES[PHASE_COUNT] = {"backup", "erase", "program", "verify"};
-
-uint32_t be16(const std::vector<uint8_t> &b, size_t at) { return uint32_t{b[at]} << 8 | b[at + 1]; }
-
-// The a to d records' texts (up to their NUL), as far as the header holds them.
-void read_records(const std::vector<uint8_t> &header, bit_facts *facts) {
-  if (header.size() < 2) return;
-  size_t at = 2 + be16(header, 0) + 2;  // the first field and the second
-  while (at + 3 <= header.size() && header[at] >= 'a' && header[at] <= 'd') {
-    const size_t length = be16(header, at + 1);
-    if (at + 3 + length > header.size()) return;
-    const char *body = reinterpret_cast<const char *>(header.data() + at + 3);
-    facts->texts[header[at] - 'a'] = std::string(body, std::find(body, body + length, '\0'));
-    at += 3 + length;
-  }
-}
 
 std::string number(std::optional<uint32_t> value) { return value ? std::to_string(*value) : "null"; }
 std::string text(const std::optional<std::string> &value) { return value ? json_string(*value) : "null"; }
@@ -55,28 +38,6 @@ std::string seconds_object(const run_record &r) {
 }
 
 }  // namespace
-
-bool read_bit_facts(const char *path, bit_facts *facts) {
-  FILE *file = platform_open_for_reading(path);
-  if (file == nullptr) return false;
-  sha256_state sha;
-  sha256_start(&sha);
-  std::vector<uint8_t> header;
-  std::vector<uint8_t> chunk(CHUNK);
-  uint64_t total = 0;
-  for (size_t got; (got = std::fread(chunk.data(), 1, CHUNK, file)) > 0; total += got) {
-    sha256_add(&sha, chunk.data(), got);
-    if (header.size() < HEADER_KEPT) header.insert(header.end(), chunk.begin(), chunk.begin() + got);
-  }
-  const bool read = std::ferror(file) == 0;
-  std::fclose(file);
-  if (!read) return false;
-  *facts = bit_facts();
-  facts->fileBytes = total;
-  facts->sha256 = sha256_hex(&sha);
-  read_records(header, facts);
-  return true;
-}
 
 std::string run_record_json(const run_record &r) {
   std::string arguments;

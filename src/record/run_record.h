@@ -8,13 +8,7 @@
 #include <string>
 #include <vector>
 
-// The .bit file as a whole: its size, its SHA-256 and the texts of its
-// a, b, c and d records.
-struct bit_facts {
-  uint64_t fileBytes = 0;
-  std::string sha256;
-  std::optional<std::string> texts[4];  // design, part, date, time
-};
+#include "bitstream/bitstream.h"  // bit_facts
 
 struct flash_ids {
   uint16_t vendor, device, lock;
@@ -24,7 +18,7 @@ struct flash_ids {
 enum { PHASE_BACKUP, PHASE_ERASE, PHASE_PROGRAM, PHASE_VERIFY, PHASE_COUNT };
 
 struct run_record {
-  bool logged = false;  // a log is kept: the .bit file's facts are worth reading
+  bool logged = false;  // a log is kept: the .bit file's facts are worth noting
   std::string time;     // the run's start, UTC
   std::vector<std::string> arguments;
   bool byIndex = false;
@@ -48,7 +42,5 @@ struct run_record {
   double totalSeconds = 0;
 };
 
-// What it says of the .bit file at path; false when it cannot be read.
-bool read_bit_facts(const char *path, bit_facts *facts);
 // The record as one line of JSON, without the line end.
 std::string run_record_json(const run_record &record);
