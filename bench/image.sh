@@ -10,6 +10,7 @@ root=$PWD
 before=${1:-HEAD~1}
 bash scripts/install-deps.sh cmake make g++ time
 work=$(mktemp -d)
+export SORVEL_LOCK="$work/host.lock"  # a lock of its own: never refused by a suite beside it
 trap 'git -C "$root" worktree remove --force "$work/before" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 git worktree add -q --detach "$work/before" "$before"
 for tree in before after; do

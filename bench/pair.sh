@@ -9,6 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD system=$1 before=${2:-HEAD~1} runs=${3:-9}
 work=$(mktemp -d)
+export SORVEL_LOCK="$work/host.lock"  # a lock of its own: never refused by a suite beside it
 trap 'git -C "$root" worktree remove --force "$work/before" >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 git worktree add -q --detach "$work/before" "$before"
 launcher=() program=sorvel format="%U %S"

@@ -19,6 +19,7 @@ cmake -S . -B build/bench-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cm
 cmake --build build/bench-windows -j2 >/dev/null
 bin=$root/build/bench-windows
 work=$(mktemp -d)
+export SORVEL_LOCK="$work/host.lock"  # a lock of its own: never refused by a suite beside it
 trap 'rm -rf "$work"; wineserver -k >/dev/null 2>&1 || true' EXIT
 cd "$work"
 cp "$bin/sorvel.exe" "$bin/korvan.dll" "$bin/wine_access.exe" "$bin/sample.bit" .

@@ -8,6 +8,7 @@ sorvel=$(realpath "$1")
 work=$(mktemp -d)
 trap 'fusermount -u "$work/fat" 2>/dev/null || true; rm -rf "$work"' EXIT
 cd "$work"
+export SORVEL_LOCK="$work/host.lock"  # a lock of its own: never refused by a suite beside it
 mkdir fat
 truncate -s 16M fat.img
 if ! { mkfs.vfat fat.img && fusefat -o rw+ fat.img fat; } >mount.log 2>&1; then

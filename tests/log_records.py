@@ -25,7 +25,7 @@ failures = []
 def sorvel(work, args, card="", program=SORVEL, limit=None, output=None):  # the process's status
     with open(os.path.join(work, "card.ini"), "w") as f:
         f.write("[card]\nflash_image = flash.bin\n" + card)
-    env = dict(os.environ, KORVAN_SIM="card.ini")
+    env = dict(os.environ, KORVAN_SIM="card.ini", SORVEL_LOCK=os.path.join(work, "host.lock"))  # each folder its own
     limited = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))) if limit else None
     run = subprocess.run([program] + args, cwd=work, env=env, stdout=subprocess.PIPE, preexec_fn=limited)
     if output is not None:

@@ -12,6 +12,12 @@
 
 #include "test_support.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 using test::path;
@@ -544,7 +550,32 @@ TEST(Runs, LogThatWouldHarmAnotherFileIsRefused) {
   EXPECT_FALSE(std::filesystem::exists(r.dir.file("old.bit")));
 }
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// The host lock between two Windows processes, a named mutex: a second run is
+// refused while the first (64 erases of 40 ms) holds it, which is unharmed.
+TEST(Runs, SecondRunWhileTheFirstHoldsTheLockIsRefused) {
+  run r(path::library, "trace = none\nbusy_ms = erase:40\n", {"-h"});
+  test::write_text(r.dir.file("second.ini"), "[card]\ntrace = second.txt\n");
+  std::wstring command = L"\"" + std::filesystem::u8path(test::host_path(SORVEL_EXE)).wstring() + L"\" b.bit";
+  STARTUPINFOW start = {};
+  start.cb = sizeof start;
+  PROCESS_INFORMATION first = {};
+  test::set_env("KORVAN_SIM", "card.ini");
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                             std::filesystem::u8path(r.dir.path()).wstring().c_str(), &start, &first));
+  Sleep(1000);
+  const test::run_result refused = test::run_sorvel(r.dir.path(), BIT, "second.ini");
+  WaitForSingleObject(first.hProcess, INFINITE);
+  DWORD status = 1;
+  GetExitCodeProcess(first.hProcess, &status);
+  CloseHandle(first.hThread);
+  CloseHandle(first.hProcess);
+  EXPECT_EQ(refused.out, "*** Another run of sorvel is using a card on this host: nothing was done\n");
+  EXPECT_FALSE(std::filesystem::exists(r.dir.file("second.txt")));
+  EXPECT_EQ(status, 0u);
+  EXPECT_TRUE(test::read_file(r.dir.file("flash.bin")) == programmed(r.data));
+}
+#else
 // A shell command in a run's folder, after the run itself: its card file,
 // the .bit file of 8 bytes and a Flash that holds another bitstream.
 test::run_result shell_run(const run &r, const std::string &command) {
@@ -624,6 +655,54 @@ TEST(Runs, BackupOfTheLongestNameIsWritten) {
   EXPECT_NE(kept.out.find("Flash kept in " + name + " (1000 data bytes)\n"), std::string::npos) << kept.out;
   EXPECT_TRUE(std::filesystem::exists(r.dir.file(name)));
   r.expect_safe();
+}
+
+// One run at a time on a host. While a first run holds the lock, a second is refused at once with no card
+// call, also as another user; one with a lock of its own runs beside it; one that waits runs once the first
+// ends, which is unharmed. An interrupt ends a wait; a holder killed with SIGKILL frees the lock at once.
+TEST(Runs, OneRunAtATimeOnAHost) {
+  run r(path::library, "trace = none\nbusy_ms = erase:40\n", {"-h"});  // 64 erases of 40 ms
+  test::write_text(r.dir.file("lock.sh"), R"(export SORVEL_LOCK=$PWD/host.lock
+cards() { printf '[card]\nflash_image = %s.bin\ntrace = %s.txt\n%s\n' $1 $1 "$2" >$1.ini; }
+cards second; cards third; cards fourth; cards fifth; cards sixth 'busy_ms = erase:40'
+s() { "$SORVEL" "$@"; echo $? >>statuses; }
+"$SORVEL" b.bit >first.txt & first=$!; echo $first >first.pid; sleep 0.5
+KORVAN_SIM=second.ini s b.bit >refused.txt
+KORVAN_SIM=third.ini SORVEL_LOCK=$PWD/own.lock s b.bit >beside.txt
+KORVAN_SIM=fourth.ini s /wait 20 b.bit >waited.txt
+wait $first; echo $? >>statuses
+export SORVEL_LOCK=$OTHER KORVAN_SIM=fifth.ini
+KORVAN_SIM=sixth.ini "$SORVEL" b.bit >/dev/null & holder=$!; echo $holder >holder.pid; sleep 0.5
+setpriv --reuid=65534 --regid=65534 --clear-groups "$SORVEL" b.bit >user.txt
+"$SORVEL" /wait 20 b.bit >cut.txt & waiter=$!
+sleep 0.5; kill -TERM $waiter; wait $waiter; echo $? >>statuses
+kill -KILL $holder; wait $holder
+s b.bit >freed.txt; rm -f $OTHER
+)");
+  shell_run(r, "SORVEL=" SORVEL_EXE " OTHER=/tmp/sorvel-other-user-" + std::to_string(getpid()) +
+                   ".lock sh lock.sh");
+  auto text = [&](const char *name) {
+    const std::vector<uint8_t> bytes = test::read_file(r.dir.file(name));
+    return std::string(bytes.begin(), bytes.end());
+  };
+  const std::string first = test::read_lines(r.dir.file("first.pid")).at(0);
+  const std::string taken = "*** Another run of sorvel is using a card on this host (process " + first + ")";
+  EXPECT_EQ(test::read_lines(r.dir.file("statuses")),
+            (std::vector<std::string>{"255", "0", "0", "0", "143", "0"}));
+  EXPECT_EQ(test::read_lines(r.dir.file("refused.txt")),
+            std::vector<std::string>{taken + ": nothing was done"});
+  EXPECT_FALSE(std::filesystem::exists(r.dir.file("second.txt")));  // no card call
+  EXPECT_EQ(text("beside.txt"), full_run(8));
+  EXPECT_EQ(text("waited.txt"), taken.substr(4) + ": waiting up to 20 s\n" + full_run(8));
+  EXPECT_EQ(text("first.txt"), full_run(8));
+  EXPECT_TRUE(test::read_file(r.dir.file("flash.bin")) == programmed(r.data));
+  const std::vector<std::string> user = test::read_lines(r.dir.file("user.txt"));
+  EXPECT_TRUE(user.size() == 1 &&
+              user[0].rfind("*** Another run of sorvel is using a card on this host", 0) == 0);
+  EXPECT_EQ(text("cut.txt"), "Another run of sorvel is using a card on this host (process " +
+                                 test::read_lines(r.dir.file("holder.pid")).at(0) +
+                                 "): waiting up to 20 s\n" + UNTOUCHED);
+  EXPECT_EQ(text("freed.txt"), full_run(8));
 }
 
 // A file-size limit is a write error: no file left, nothing erased.

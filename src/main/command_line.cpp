@@ -16,6 +16,9 @@ void declare_command_line(command_line *cl) {
       arg_option{"backup", ARG_STRING, "first save the Flash to this .bit file", {}, 0, {}};
   cl->options[OPTION_LOG] =
       arg_option{"log", ARG_STRING, "append a JSON record of this run to this file", {}, 0, {}};
+  cl->options[OPTION_WAIT] =
+      arg_option{"wait", ARG_UINT, "wait this many seconds for another run on this host", {}, 0, {}};
+  cl->options[OPTION_WAIT].defaultValue.u = 0;
   cl->paramTypes[0] = ARG_STRING;
   cl->paramNames[0] = "BIT file";
   cl->paramMeanings[0] = "specify bitstream file (.BIT)";

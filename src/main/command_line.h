@@ -4,7 +4,16 @@
 
 #include "args/args.h"
 
-enum { OPTION_CARD, OPTION_INDEX, OPTION_FORCE, OPTION_WRITE, OPTION_BACKUP, OPTION_LOG, OPTION_COUNT };
+enum {
+  OPTION_CARD,
+  OPTION_INDEX,
+  OPTION_FORCE,
+  OPTION_WRITE,
+  OPTION_BACKUP,
+  OPTION_LOG,
+  OPTION_WAIT,
+  OPTION_COUNT
+};
 
 struct command_line {
   arg_option options[OPTION_COUNT];

@@ -10,6 +10,7 @@
 #include "board/korvan_library.h"
 #include "board/progress.h"
 #include "main/command_line.h"
+#include "main/host_lock.h"
 #include "main/programming_run.h"
 #include "main/run_log.h"
 #include "platform/platform.h"
@@ -175,8 +176,10 @@ int sorvel_main(int argc, char **argv) {
   // a compare found it other, -1 on any failure.
   int result = -1;
   run_result run = run_result::failed;
+  host_lock lock;
   if (parse_command_line("sorvel", argc, argv, &cl.set) == 0 && options_before_path(cl.set) &&
-      open_run_log(cl, &log) && bind_korvan_library()) {
+      open_run_log(cl, &log) && take_host_lock(cl.options[OPTION_WAIT].value.u, &lock) &&
+      bind_korvan_library()) {
     run = check_card_and_program(cl, &buffer, &log.record);
     result = run == run_result::done ? 0 : run == run_result::differs ? 1 : -1;
   }
@@ -189,6 +192,7 @@ int sorvel_main(int argc, char **argv) {
     (void)korvan.KORVAN2_CloseCard(g_card);
     g_card = 0;
   }
+  platform_close_host_lock(&lock);  // after the card
   if (platform_interrupted() && !progress_hold_began()) say_interrupted();
   result = end_run_log(&log, run, result);
   platform_end_output();

@@ -86,6 +86,21 @@ bool platform_open_log(const char *path, log_file *log, std::string *reason);
 bool platform_append(const log_file &log, const std::string &record, std::string *reason);
 void platform_close_log(log_file *log);
 
+// The host-wide lock that every run that opens a card holds, across users
+// and sessions: SORVEL_LOCK names another (a file path on POSIX, a mutex
+// name on Windows). The system releases it however the process ends.
+struct host_lock {
+  std::string name;
+  intptr_t handle = -1;
+  bool held = false;
+};
+// Opens the lock (never creating over another's file); false with the reason.
+bool platform_open_host_lock(host_lock *lock, std::string *reason);
+// Takes it without waiting; false when another process holds it, whose ID
+// is then in *holder (0 where the system cannot tell).
+bool platform_try_host_lock(host_lock *lock, long *holder);
+void platform_close_host_lock(host_lock *lock);
+
 #if defined(_WIN32)
 // Text as Windows holds it (UTF-16) as UTF-8: how the program's arguments
 // and the system's messages reach the rest of it.

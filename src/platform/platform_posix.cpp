@@ -3,14 +3,18 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -215,6 +219,80 @@ bool platform_append(const log_file &log, const std::string &record, std::string
 void platform_close_log(log_file *log) {
   if (log->handle >= 0) close(static_cast<int>(log->handle));
   log->handle = -1;
+}
+
+namespace {
+
+// /run/lock where the system has it, else /tmp itself: never a folder of one user's.
+std::string host_lock_name() {
+  const char *named = std::getenv("SORVEL_LOCK");
+  if (named != nullptr && *named != '\0') return named;
+  struct stat info;
+  return stat("/run/lock", &info) == 0 && S_ISDIR(info.st_mode) ? "/run/lock/sorvel.lock"
+                                                                : "/tmp/sorvel.lock";
+}
+
+// The process that holds a flock on the file, from /proc/locks; 0 when unknown.
+long lock_holder(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0) return 0;
+  char file[64];
+  std::snprintf(file, sizeof file, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
+                static_cast<unsigned long long>(info.st_ino));
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);) {
+    std::istringstream words(line);
+    std::string number, kind, mode, access, where;
+    long pid = 0;
+    if (words >> number >> kind >> mode >> access >> pid >> where && kind == "FLOCK" && where == file &&
+        pid > 0)
+      return pid;  // a waiter's line has "->" where the kind is
+  }
+  return 0;
+}
+
+}  // namespace
+
+// An existing lock file is opened without O_CREAT: a sticky folder may
+// refuse creating over another user's file. A missing one is created
+// exclusively and made readable by every user; reading is enough for flock.
+bool platform_open_host_lock(host_lock *lock, std::string *reason) {
+  lock->name = host_lock_name();
+  constexpr int FLAGS = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  const char *name = lock->name.c_str();
+  int fd = open(name, FLAGS);
+  if (fd < 0 && errno == ENOENT) {
+    fd = open(name, FLAGS | O_CREAT | O_EXCL, 0644);
+    if (fd >= 0)
+      (void)fchmod(fd, 0644);  // whatever the umask
+    else if (errno == EEXIST)
+      fd = open(name, FLAGS);  // made by another run meanwhile
+  }
+  if (fd < 0) {
+    *reason = reason_of(errno);
+    return false;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    *reason = "not a regular file";
+    return false;
+  }
+  lock->handle = fd;
+  return true;
+}
+
+bool platform_try_host_lock(host_lock *lock, long *holder) {
+  const int fd = static_cast<int>(lock->handle);
+  lock->held = flock(fd, LOCK_EX | LOCK_NB) == 0;
+  *holder = lock->held ? 0 : lock_holder(fd);
+  return lock->held;
+}
+
+void platform_close_host_lock(host_lock *lock) {
+  if (lock->handle >= 0) close(static_cast<int>(lock->handle));  // the lock goes with it
+  lock->handle = -1;
+  lock->held = false;
 }
 
 void platform_start_output() {}

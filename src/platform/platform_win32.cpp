@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -280,6 +281,44 @@ DWORD WINAPI relay(void *pipe) {
 }
 
 }  // namespace
+
+// A mutex in the global namespace, which every user may open: its security
+// descriptor has a DACL that is present and null, filled by hand so that
+// no other DLL is imported for it. Abandoned by a process that ended
+// without releasing it, it is taken all the same.
+bool platform_open_host_lock(host_lock *lock, std::string *reason) {
+  const char *named = std::getenv("SORVEL_LOCK");
+  lock->name = named != nullptr && *named != '\0' ? named : "Global\\sorvel-host-lock";
+  SECURITY_DESCRIPTOR anyone = {};
+  anyone.Revision = SECURITY_DESCRIPTOR_REVISION;
+  anyone.Control = SE_DACL_PRESENT;
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, &anyone, FALSE};
+  const std::wstring name = wide(lock->name.c_str());
+  HANDLE mutex = CreateMutexW(&attributes, FALSE, name.c_str());
+  if (mutex == nullptr && GetLastError() == ERROR_ACCESS_DENIED)
+    mutex = OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+  if (mutex == nullptr) {
+    *reason = system_message(GetLastError());
+    return false;
+  }
+  lock->handle = reinterpret_cast<intptr_t>(mutex);
+  return true;
+}
+
+bool platform_try_host_lock(host_lock *lock, long *holder) {
+  const DWORD got = WaitForSingleObject(reinterpret_cast<HANDLE>(lock->handle), 0);
+  lock->held = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+  *holder = 0;  // a mutex does not tell its owner
+  return lock->held;
+}
+
+void platform_close_host_lock(host_lock *lock) {
+  if (lock->handle == -1) return;
+  if (lock->held) ReleaseMutex(reinterpret_cast<HANDLE>(lock->handle));
+  CloseHandle(reinterpret_cast<HANDLE>(lock->handle));
+  lock->handle = -1;
+  lock->held = false;
+}
 
 namespace {
 bool onlyStderrIsAConsole = false;

@@ -18,6 +18,7 @@
 #define NUL_DEVICE "NUL"
 #else
 #include <sys/wait.h>
+#include <unistd.h>
 #define SHELL_START "cd \""
 #define NUL_DEVICE "/dev/null"
 #endif
@@ -150,6 +151,30 @@ run_result run_program(const std::string &program, const std::string &dir,
   if (variable != nullptr) set_env(variable, nullptr);
   return {status, read_text(dir + "/stdout.txt"), read_text(dir + "/stderr.txt")};
 }
+
+namespace {
+
+// Every run of a test process takes a host lock of that process's own
+// (SORVEL_LOCK), so suites side by side never refuse each other.
+struct own_lock {  // named for the process as it starts, its file removed as it ends
+  std::string name;
+  own_lock() {
+#if defined(_WIN32)
+    name = "sorvel-test-" + std::to_string(GetCurrentProcessId());
+#else
+    name = (fs::temp_directory_path() / ("sorvel-test-" + std::to_string(getpid()) + ".lock")).string();
+#endif
+    set_env("SORVEL_LOCK", name.c_str());
+  }
+  ~own_lock() {
+#if !defined(_WIN32)
+    std::error_code ignored;
+    fs::remove(name, ignored);
+#endif
+  }
+} ownLock;
+
+}  // namespace
 
 std::string utility_in(const scratch_dir &dir, const std::string &libraryFolder) {
   const std::string copy = dir.file(fs::path(SORVEL_EXE).filename().string());

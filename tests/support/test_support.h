@@ -48,7 +48,8 @@ inline const char *const USAGE =  // sorvel /?
     "        -/+f  boolean         FALSE  don't check Bridge revision\n"
     "    -/+write  boolean          TRUE  write the Flash (-write: compare only)\n"
     "     /backup   string                first save the Flash to this .bit file\n"
-    "        /log   string                append a JSON record of this run to this file\n";
+    "        /log   string                append a JSON record of this run to this file\n"
+    "       /wait     uint             0  wait this many seconds for another run on this host\n";
 
 // The utility's two register paths, and the card-file line that picks one.
 enum class path { library, mapped };
