@@ -106,6 +106,14 @@ try:
         expect(name, "records", len(got), count)
         check(name, got[-1], expected)
 
+    # A listing with the file: a record for each card, by index; the second card differs.
+    expect("list", "status", sorvel(work, ["/log", "run.log", "+list", "b.bit"], "[card]\nflash_image = other.bin\n"), 1)
+    got = records(work)
+    for name, record, expected in (("list_0", got[-2], {"card": {"by": "index", "number": 0}, "result": "same"}),
+                                   ("list_1", got[-1], {"card": {"by": "index", "number": 1}, "result": "differs",
+                                                        "exit_status": 1, "bit.sha256": sha256sum(SAMPLE)})):
+        check(name, record, dict(expected, action="compare"))
+
     # A record that cannot be written whole (a file-size limit) is cut off again: only whole lines.
     log = os.path.join(work, "run.log")
     kept = open(log, "rb").read()

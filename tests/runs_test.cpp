@@ -8,6 +8,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "test_support.h"
@@ -341,6 +342,15 @@ INSTANTIATE_TEST_SUITE_P(
              test::INTERRUPTED_STATUS, OLDER),
         run_case{"option_after_the_path", "b.bit /index 1", "",
                  "*** Option /index after the BIT file: options must come before it\n", ""},
+        run_case{"no_bit_file", "/card 1", "", "Too few parameters supplied. Use sorvel /? to get help.\n",
+                 ""},
+        run_case{"list_with_an_index", "+list /index 1", "",
+                 "*** /index cannot be used with +list: it lists every card\n", ""},
+        run_case{
+            "all_with_a_backup", "+all /backup old.bit b.bit", "",
+            "*** /backup cannot be used with +all: one backup file cannot keep several cards: back them up "
+            "one at a time\n",
+            ""},
         // A compare writes nothing; where the Flash differs, 16 lines, the count and status 1.
         with(run_case{"compare_differs", "-write b.bit", "",
                       CHECKS + IDS + "Verifying Flash...\n" + mismatches("00", 0, 16) +
@@ -452,6 +462,96 @@ INSTANTIATE_TEST_SUITE_P(Paths, Traffic, testing::Values(path::library, path::ma
                          [](const testing::TestParamInfo<path> &param_info) {
                            return test::path_name(param_info.param);
                          });
+
+// Every card of a host in view, read only: each card's checks, LCLK, the
+// Flash's identity, then read array; no other data byte, no erase, no
+// program. The Perinel on each register path.
+class Listing : public testing::TestWithParam<path> {};
+
+const std::string LIST_HEAD = "index  model         bridge  build date           control     path     Flash";
+
+TEST_P(Listing, ShowsEveryCardAndWritesNothing) {
+  const bool mapped = GetParam() == path::mapped;
+  run r(path::library,
+        "[card]\n[card]\nboard_type = 8\nlocal_size = 0x1000000\n" + test::window_line(GetParam()) +
+            "[card]\nboard_type = 6\n[card]\nlogic_revision = 0x10\n",
+        {"+list"});
+  EXPECT_EQ(
+      r.result.out,
+      LIST_HEAD +
+          "\n"
+          "    0  Halcyra       rev02   28/06/2019 09:05:07  0x0         library  vendor 89, device 17, "
+          "lock 0\n"
+          "    1  Perinel       rev02   28/06/2019 09:05:07  0xc00000    " +
+          (mapped ? "mapped " : "library") +
+          "  vendor 89, device 17, lock 0\n"
+          "    2  board type 6  -       -                    -           -        refused: neither a Halcyra "
+          "nor a Perinel\n"
+          "    3  Halcyra       rev00   -                    0x0         library  refused: Current Bridge "
+          "revision too low.\n"
+          "No card at index 4: no such card\n");
+  EXPECT_EQ(r.result.status, 0);
+  const std::string identified =
+      "call card_info -> 0|call space_info 1 -> 0|call clock 0 33000000 -> 0|" + CLOSE;
+  EXPECT_EQ(r.joined("call "), "call open_index 0 -> 0|" + identified + "call open_index 1 -> 0|" +
+                                   identified + "call open_index 2 -> 0|call card_info -> 0|" + CLOSE +
+                                   "call open_index 3 -> 0|" + REFUSED.substr(REFUSED.find("|") + 1) +
+                                   "call open_index 4 -> 2001|");
+  std::set<std::string> data;
+  for (const std::string &line : r.trace)
+    if (line[0] == 'W' && line.find("1c ") != std::string::npos)
+      data.insert(line.substr(line.rfind(' ') + 1));
+  EXPECT_EQ(data, (std::set<std::string>{"0", "90", "ff"}));
+  EXPECT_EQ(r.stat("blocks_erased") + r.stat("bytes_programmed"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Listing, testing::Values(path::library, path::mapped),
+                         [](const testing::TestParamInfo<path> &param_info) {
+                           return test::path_name(param_info.param);
+                         });
+
+// With a .bit file each card that a run would rewrite is compared with it,
+// quietly: one holds it, one differs (1).
+TEST(Runs, ListingComparesEveryCardWithTheFile) {
+  run r(path::library, "[card]\n[card]\nflash_image = other.bin\n", {"-h"}, 8, {}, OLDER);
+  test::write_file(r.dir.file("flash.bin"), programmed(r.data));
+  const test::run_result listed = test::run_sorvel(r.dir.path(), {"+list", "b.bit"}, "card.ini");
+  const std::string row =
+      "Halcyra       rev02   28/06/2019 09:05:07  0x0         library  vendor 89, device 17, lock 0";
+  EXPECT_EQ(listed.out, LIST_HEAD + ", and the file\n    0  " + row + ", holds the file\n    1  " + row +
+                            ", differs in 24 of 24 bytes\nNo card at index 2: no such card\n");
+  EXPECT_EQ(listed.status, 1);
+}
+
+// Every card brought up to date: one that holds the file left alone, one
+// that differs rewritten, another model skipped, a refused one named; a
+// failed rewrite ends the run and the card after it is not touched.
+TEST(Runs, AllCardsUpdatedUntilARewriteFails) {
+  std::string cards;
+  const char *keys[] = {"", "board_type = 8\n", "board_type = 6\n", "logic_revision = 0x10\n", "weak = 20\n",
+                        ""};
+  for (int k = 0; k < 6; ++k)
+    cards += "[card]\nflash_image = c" + std::to_string(k) + ".bin\ntrace = t" + std::to_string(k) +
+             ".txt\n" + keys[k];
+  run r(path::library, cards, {"-h"});
+  test::write_file(r.dir.file("c0.bin"), programmed(r.data));
+  test::write_file(r.dir.file("c1.bin"), OLDER);
+  const test::run_result all = test::run_sorvel(r.dir.path(), {"+all", "b.bit"}, "card.ini");
+  EXPECT_EQ(all.out.substr(all.out.find("No card at index 6")),
+            "No card at index 6: no such card\nSummary:\n"
+            "    0  Halcyra       left alone: holds the file\n"
+            "    1  Perinel       rewritten and verified\n"
+            "    2  board type 6  skipped: neither a Halcyra nor a Perinel\n"
+            "    3  Halcyra       refused: Current Bridge revision too low.\n"
+            "    4  Halcyra       failed: expected 0xc8 actual 0xff index 0x14\n"
+            "    5  -             not tried\n");
+  EXPECT_EQ(all.status, test::FAILED_STATUS);
+  EXPECT_EQ(all.out.substr(0, all.out.find("== Card index 1")).find("Erasing"), std::string::npos);
+  EXPECT_TRUE(test::read_file(r.dir.file("c0.bin")) == programmed(r.data));
+  EXPECT_TRUE(test::read_file(r.dir.file("c1.bin")) == programmed(r.data));
+  EXPECT_EQ(test::read_lines(r.dir.file("t5.txt")),
+            (std::vector<std::string>{"call open_index 5 -> 0", "call close -> 0"}));
+}
 
 // The sample on the built-in card.
 TEST(Runs, SampleOnTheBuiltInCard) {

@@ -11,6 +11,7 @@ namespace {
 
 std::string firstError;
 bool dotsOnLine = false;
+bool quiet = false;
 bool holding = false;
 bool holdBegan = false;
 bool heldTold = false;
@@ -19,6 +20,7 @@ constexpr const char *HELD =
 constexpr const char *INTERRUPTED = "*** Interrupted before the Flash was touched\n";
 
 void print(const char *text) {
+  if (quiet) return;
   std::fputs(text, stdout);
   std::fflush(stdout);  // a failed write changes nothing of the run
 }
@@ -47,10 +49,13 @@ void say(const char *format, ...) {
   if (firstError.empty() &&
       (std::strncmp(line, "*** ", 4) == 0 || std::strncmp(line, "Failed to set LCLK", 18) == 0))
     firstError.assign(line, std::strcspn(line, "\n"));
-  std::fputs(line, stdout);
+  if (!quiet) std::fputs(line, stdout);
 }
 
 const std::string &first_error_line() { return firstError; }
+
+void progress_quiet(bool on) { quiet = on; }
+void progress_new_card() { firstError.clear(); }
 
 void say_interrupted() {
   print(INTERRUPTED);

@@ -19,6 +19,12 @@ void declare_command_line(command_line *cl) {
   cl->options[OPTION_WAIT] =
       arg_option{"wait", ARG_UINT, "wait this many seconds for another run on this host", {}, 0, {}};
   cl->options[OPTION_WAIT].defaultValue.u = 0;
+  cl->options[OPTION_LIST] = arg_option{
+      "list", ARG_BOOLEAN, "list every card on this host (with a BIT file: compare each)", {}, 0, {}};
+  cl->options[OPTION_LIST].defaultValue.b = 0;
+  cl->options[OPTION_ALL] =
+      arg_option{"all", ARG_BOOLEAN, "bring every card on this host up to date with the BIT file", {}, 0, {}};
+  cl->options[OPTION_ALL].defaultValue.b = 0;
   cl->paramTypes[0] = ARG_STRING;
   cl->paramNames[0] = "BIT file";
   cl->paramMeanings[0] = "specify bitstream file (.BIT)";
@@ -27,6 +33,6 @@ void declare_command_line(command_line *cl) {
   cl->set.paramNames = cl->paramNames;
   cl->set.paramMeanings = cl->paramMeanings;
   cl->set.numParams = 1;
-  cl->set.numRequired = 1;
+  cl->set.numRequired = 0;  // +list needs none; main says so for every other run
   cl->set.options = cl->options;
 }

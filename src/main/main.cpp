@@ -12,6 +12,7 @@
 #include "main/card_checks.h"
 #include "main/command_line.h"
 #include "main/host_lock.h"
+#include "main/host_view.h"
 #include "main/programming_run.h"
 #include "main/run_log.h"
 #include "platform/platform.h"
@@ -57,6 +58,44 @@ bool options_before_path(const arg_set &set) {
   return true;
 }
 
+// A .bit path for every run but a listing; none of the options that +list
+// and +all leave no sense in.
+bool command_line_holds(const command_line &cl) {
+  const bool list = cl.options[OPTION_LIST].value.b != 0;
+  const bool all = cl.options[OPTION_ALL].value.b != 0;
+  if (cl.set.numValues == 0 && !list) {
+    say("Too few parameters supplied. Use sorvel /? to get help.\n");
+    return false;
+  }
+  const struct {
+    bool refused;
+    const char *option, *with, *why;
+  } refusals[] = {
+      {list && cl.options[OPTION_CARD].given != 0, "/card", "+list", "it lists every card"},
+      {list && cl.options[OPTION_INDEX].given != 0, "/index", "+list", "it lists every card"},
+      {list && cl.options[OPTION_BACKUP].given != 0, "/backup", "+list", "it writes nothing"},
+      {list && all, "+all", "+list", "+list x.bit compares every card"},
+      {all && cl.options[OPTION_CARD].given != 0, "/card", "+all", "it takes every card"},
+      {all && cl.options[OPTION_INDEX].given != 0, "/index", "+all", "it takes every card"},
+      {all && cl.options[OPTION_BACKUP].given != 0, "/backup", "+all",
+       "one backup file cannot keep several cards: back them up one at a time"},
+      {all && cl.options[OPTION_WRITE].value.b == 0, "-write", "+all", "+list x.bit compares every card"}};
+  for (const auto &r : refusals)
+    if (r.refused) {
+      say("*** %s cannot be used with %s: %s\n", r.option, r.with, r.why);
+      return false;
+    }
+  return options_before_path(cl.set);
+}
+
+// The cards the command line names: one, or every card of the host.
+int run_cards(const command_line &cl, run_log *log, uint8_t **buffer, run_result *run) {
+  if (cl.options[OPTION_LIST].value.b != 0) return list_cards(cl, log);
+  if (cl.options[OPTION_ALL].value.b != 0) return update_all_cards(cl, log, buffer);
+  *run = check_card_and_program(cl, buffer, &log->record);
+  return *run == run_result::done ? 0 : *run == run_result::differs ? 1 : -1;
+}
+
 // The utility, with its arguments as UTF-8 text.
 int sorvel_main(int argc, char **argv) {
   platform_guard_standard_streams();
@@ -75,12 +114,10 @@ int sorvel_main(int argc, char **argv) {
   int result = -1;
   run_result run = run_result::failed;
   host_lock lock;
-  if (parse_command_line("sorvel", argc, argv, &cl.set) == 0 && options_before_path(cl.set) &&
+  if (parse_command_line("sorvel", argc, argv, &cl.set) == 0 && command_line_holds(cl) &&
       open_run_log(cl, &log) && take_host_lock(cl.options[OPTION_WAIT].value.u, &lock) &&
-      bind_korvan_library()) {
-    run = check_card_and_program(cl, &buffer, &log.record);
-    result = run == run_result::done ? 0 : run == run_result::differs ? 1 : -1;
-  }
+      bind_korvan_library())
+    result = run_cards(cl, &log, &buffer, &run);
 
   if (buffer != nullptr) {
     std::free(buffer);

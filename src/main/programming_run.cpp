@@ -38,34 +38,7 @@ bool load_and_clock(const char *bitPath, uint8_t **buffer, run_record *record) {
   }
   record->dataBytes = g_bitstream_length;
   if (record->logged) record->bit = facts;
-  if (g_bitstream_length > FLASH_MAX_DATA_BYTES) {
-    say("*** Bitstream of %lu bytes does not fit in the Flash (at most %lu bytes)\n",
-        static_cast<unsigned long>(g_bitstream_length), static_cast<unsigned long>(FLASH_MAX_DATA_BYTES));
-    return false;
-  }
-  status = korvan.KORVAN2_SetClockRate(g_card, LCLK, LCLK_HZ, nullptr);
-  if (status != 0) {
-    say("Failed to set LCLK to %.1fMHz: %s\n", LCLK_HZ / 1e6, status_text(status));
-    return false;
-  }
-  return true;
-}
-
-bool identify_flash(run_record *record) {
-  flash_setup();
-  uint16_t vendorId = 0;
-  uint16_t deviceId = 0;
-  uint16_t lockBit = 0;
-  flash_read_id(&vendorId, &deviceId, &lockBit);
-  record->flash = flash_ids{vendorId, deviceId, lockBit};
-  say("Vendor ID = %lx, Device ID = %lx\n", static_cast<unsigned long>(vendorId),
-      static_cast<unsigned long>(deviceId));
-  say("Lock bit = %lx\n", static_cast<unsigned long>(lockBit));
-  if (vendorId == NO_FLASH_ID || deviceId == NO_FLASH_ID) {
-    say("*** Unrecognised vendor/device ID for Flash\n");
-    return false;
-  }
-  return true;
+  return fits_in_the_flash(g_bitstream_length) && set_local_clock();
 }
 
 bool report_differing(uint32_t differing, run_record *record) {
@@ -100,6 +73,43 @@ run_result erase_program_verify(const uint8_t *data, run_record *record) {
 
 }  // namespace
 
+bool fits_in_the_flash(uint32_t length) {
+  if (length <= FLASH_MAX_DATA_BYTES) return true;
+  say("*** Bitstream of %lu bytes does not fit in the Flash (at most %lu bytes)\n",
+      static_cast<unsigned long>(length), static_cast<unsigned long>(FLASH_MAX_DATA_BYTES));
+  return false;
+}
+
+bool set_local_clock() {
+  const korvan_status status = korvan.KORVAN2_SetClockRate(g_card, LCLK, LCLK_HZ, nullptr);
+  if (status != 0) say("Failed to set LCLK to %.1fMHz: %s\n", LCLK_HZ / 1e6, status_text(status));
+  return status == 0;
+}
+
+bool identify_flash(run_record *record) {
+  flash_setup();
+  uint16_t vendorId = 0;
+  uint16_t deviceId = 0;
+  uint16_t lockBit = 0;
+  flash_read_id(&vendorId, &deviceId, &lockBit);
+  record->flash = flash_ids{vendorId, deviceId, lockBit};
+  say("Vendor ID = %lx, Device ID = %lx\n", static_cast<unsigned long>(vendorId),
+      static_cast<unsigned long>(deviceId));
+  say("Lock bit = %lx\n", static_cast<unsigned long>(lockBit));
+  if (vendorId == NO_FLASH_ID || deviceId == NO_FLASH_ID) {
+    say("*** Unrecognised vendor/device ID for Flash\n");
+    return false;
+  }
+  return true;
+}
+
+uint32_t compare_quietly(const uint8_t *data, run_record *record) {
+  progress_quiet(true);
+  record->differing = flash_verify(data, g_bitstream_length, 0);
+  progress_quiet(false);
+  return *record->differing;
+}
+
 run_result programming_run(const run_request &request, uint8_t **buffer) {
   run_record *record = request.record;
   if (!load_and_clock(request.bitPath, buffer, record) || !identify_flash(record)) return run_result::failed;
@@ -107,6 +117,17 @@ run_result programming_run(const run_request &request, uint8_t **buffer) {
       !timed(record, PHASE_BACKUP, [&] { return back_up_flash(request.backupPath, request.cardName); }))
     return run_result::failed;
   if (!request.write) return compare(*buffer, record);
+  if (request.compareFirst && compare_quietly(*buffer, record) == 0) {
+    say("The Flash holds %s: left alone\n", request.bitPath);
+    record->action = "compare";
+    return run_result::done;
+  }
+  if (request.compareFirst) {
+    record->action = "write";
+    say("The Flash differs from %s in %lu of %lu bytes: rewriting it\n", request.bitPath,
+        static_cast<unsigned long>(*record->differing),
+        static_cast<unsigned long>(FLASH_LEAD_IN_BYTES + g_bitstream_length));
+  }
   if (platform_interrupted()) return run_result::failed;  // up to here nothing has been written
   platform_restart_calls();  // from the first erase on, the run goes on to its end
   progress_hold_begins();

@@ -24,7 +24,8 @@ bool holds_a_bit_file(const char *path) {
 
 // Why appending to the open log would harm another file; "" when it would not.
 std::string harm_of(const run_log &log, const run_record &r) {
-  if (same_file(log.file.identity, platform_identity(r.bitPath.c_str()))) return "it is the BIT file";
+  if (r.bitPath && same_file(log.file.identity, platform_identity(r.bitPath->c_str())))
+    return "it is the BIT file";
   if (r.backup != nullptr &&
       (platform_same_place(log.path, r.backup) || same_file(log.file.identity, platform_identity(r.backup))))
     return "it is the backup file";
@@ -49,8 +50,8 @@ bool open_run_log(const command_line &cl, run_log *log) {
   run_record &r = log->record;
   r.byIndex = cl.options[OPTION_INDEX].given != 0;
   r.cardNumber = cl.options[r.byIndex ? OPTION_INDEX : OPTION_CARD].value.u;
-  r.bitPath = cl.set.values[0].s;
-  r.write = cl.options[OPTION_WRITE].value.b != 0;
+  if (cl.set.numValues > 0) r.bitPath = cl.set.values[0].s;
+  r.action = cl.options[OPTION_WRITE].value.b != 0 ? "write" : "compare";
   r.backup = cl.options[OPTION_BACKUP].value.s;
   log->path = cl.options[OPTION_LOG].value.s;
   r.logged = log->path != nullptr;
@@ -66,10 +67,13 @@ bool open_run_log(const command_line &cl, run_log *log) {
   return false;
 }
 
-int end_run_log(run_log *log, run_result run, int result) {
+int append_run_record(run_log *log, run_result run, int result) {
   if (log->file.handle == -1) return result;
   run_record &r = log->record;
-  r.result = run == run_result::done      ? (r.write ? "written" : "same")
+  const std::string action = r.action;
+  r.result = run == run_result::done      ? (action == "write"  ? "written"
+                                             : action == "list" ? "listed"
+                                                                : "same")
              : run == run_result::differs ? "differs"
                                           : "failed";
   if (!first_error_line().empty()) r.error = first_error_line();
@@ -77,11 +81,28 @@ int end_run_log(run_log *log, run_result run, int result) {
   r.exitStatus = result;
   r.totalSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - log->start).count();
   std::string reason;
-  const bool written = platform_append(log->file, run_record_json(r) + "\n", &reason);
-  platform_close_log(&log->file);
-  if (written) return result;
+  if (platform_append(log->file, run_record_json(r) + "\n", &reason)) return result;
   say("*** Cannot write the log file %s: %s\n", log->path, reason.c_str());
   return -1;
+}
+
+void start_card_record(run_record *record, uint32_t index, const char *action) {
+  run_record next;
+  next.logged = record->logged;
+  next.time = record->time;
+  next.arguments = record->arguments;
+  next.bitPath = record->bitPath;
+  next.backup = record->backup;
+  next.byIndex = true;
+  next.cardNumber = index;
+  next.action = action;
+  *record = next;
+}
+
+int end_run_log(run_log *log, run_result run, int result) {
+  if (!log->cardsRecorded) result = append_run_record(log, run, result);
+  platform_close_log(&log->file);
+  return result;
 }
 
 void note_card_info(const card_info &info, run_record *record) {

@@ -17,6 +17,7 @@ struct run_log {
   std::chrono::steady_clock::time_point start;
   const char *path = nullptr;  // null: no log
   log_file file;
+  bool cardsRecorded = false;  // a record for each card (+list, +all): none more at the end
 };
 
 // The run's start and its arguments.
@@ -26,8 +27,12 @@ void start_run_log(int argc, char **argv, run_log *log);
 // .bit file or the backup file however named, or an existing .bit file (a
 // log this run created for that is removed again).
 bool open_run_log(const command_line &cl, run_log *log);
-// The record completed and appended, when there is a log; main's result,
-// or -1 (said) when the record could not be written.
+// The record of the run, or of the card just ended, completed and appended
+// when there is a log; the result, or -1 (said) when it could not be written.
+int append_run_record(run_log *log, run_result run, int result);
+// The record made anew for the card at index: what the command line said is kept.
+void start_card_record(run_record *record, uint32_t index, const char *action);
+// The run's record appended, unless each card had its own, and the log closed.
 int end_run_log(run_log *log, run_result run, int result);
 
 void note_card_info(const card_info &info, run_record *record);

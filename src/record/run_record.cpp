@@ -16,7 +16,7 @@ std::string number(std::optional<uint32_t> value) { return value ? std::to_strin
 std::string text(const std::optional<std::string> &value) { return value ? json_string(*value) : "null"; }
 
 std::string bit_object(const run_record &r) {
-  std::string out = "{\"path\": " + json_string(r.bitPath);
+  std::string out = "{\"path\": " + text(r.bitPath);
   const bit_facts *b = r.bit ? &*r.bit : nullptr;
   out += ", \"file_bytes\": " + (b ? std::to_string(b->fileBytes) : std::string("null"));
   out += ", \"sha256\": " + (b ? json_string(b->sha256) : std::string("null"));
@@ -56,7 +56,7 @@ std::string run_record_json(const run_record &r) {
          ", \"control_address\": " + number(r.controlAddress) +
          ", \"register_path\": " + (r.controlAddress ? (r.mapped ? "\"mapped\"" : "\"library\"") : "null") +
          ", \"card_info\": " + text(r.cardInfo) + ", \"flash\": " + flash + ", \"bit\": " + bit_object(r) +
-         ", \"action\": " + (r.write ? "\"write\"" : "\"compare\"") +
+         ", \"action\": " + json_string(r.action) +
          ", \"backup\": " + (r.backup ? json_string(r.backup) : "null") +
          ", \"result\": " + json_string(r.result) + ", \"error\": " + text(r.error) +
          ", \"differing_bytes\": " + number(r.differing) +

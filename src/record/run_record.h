@@ -28,12 +28,12 @@ struct run_record {
   std::optional<std::string> buildDate;  // null also where the bridge keeps none
   bool mapped = false;                   // the register path, once the address is known
   std::optional<flash_ids> flash;
-  std::string bitPath;
+  std::optional<std::string> bitPath;  // null: the run was given none (+list)
   std::optional<bit_facts> bit;
   std::optional<uint32_t> dataBytes;
-  bool write = true;
+  const char *action = "write";  // write, compare, list
   const char *backup = nullptr;
-  const char *result = "failed";  // written, same, differs, failed
+  const char *result = "failed";  // written, same, differs, listed, failed
   std::optional<std::string> error;
   std::optional<uint32_t> differing;
   bool interrupted = false;

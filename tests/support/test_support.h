@@ -38,7 +38,7 @@ std::vector<uint8_t> pattern(size_t n, uint32_t seed = 1);
 uint8_t reversed(uint8_t b);
 
 inline const char *const USAGE =  // sorvel /?
-    "Usage: sorvel [option ...] BIT file\n\n  BIT file = specify bitstream file (.BIT)\n\n"
+    "Usage: sorvel [option ...] [BIT file]\n\n  BIT file = specify bitstream file (.BIT)\n\n"
     "      Option     Type       Default  Meaning\n\n"
     " /h /? /help                         Show this help\n"
     "        /sdk   string                Specify base directory of KORVAN SDK\n"
@@ -49,7 +49,9 @@ inline const char *const USAGE =  // sorvel /?
     "    -/+write  boolean          TRUE  write the Flash (-write: compare only)\n"
     "     /backup   string                first save the Flash to this .bit file\n"
     "        /log   string                append a JSON record of this run to this file\n"
-    "       /wait     uint             0  wait this many seconds for another run on this host\n";
+    "       /wait     uint             0  wait this many seconds for another run on this host\n"
+    "     -/+list  boolean         FALSE  list every card on this host (with a BIT file: compare each)\n"
+    "      -/+all  boolean         FALSE  bring every card on this host up to date with the BIT file\n";
 
 // The utility's two register paths, and the card-file line that picks one.
 enum class path { library, mapped };
