@@ -307,7 +307,8 @@ KORVAN_API korvan_status KORVAN_CALL KORVAN2_CloseCard(korvan_card handle) {
   korvan_status status = SIM_OK;
   const flash_model &flash = card->bridge.flash;
   if (!card->config.stats.empty() &&
-      !write_stats(card->rec, card->config.stats, flash.bytesProgrammed, flash.blocksErased))
+      !write_stats(card->rec, card->config.stats,
+                   {flash.bytesProgrammed, flash.blocksErased, flash.buffersProgrammed, flash.bufferedBytes}))
     status = file_failure("stats file " + card->config.stats + " cannot be written");
   trace_line(&card->rec, "call close -> %x", static_cast<unsigned>(status));
   release(card);

@@ -236,6 +236,27 @@ const key_parser key_parsers[] = {
        std::sort(c->flash.weak.begin(), c->flash.weak.end());
        return true;
      }},
+    {"write_buffer",
+     [](const std::string &v, card_config *c) {
+       const uint32_t &n = c->flash.writeBuffer;
+       return parse_number(v, &c->flash.writeBuffer) &&
+              (n == 0 || (n >= 2 && n <= 256 && (n & (n - 1)) == 0));
+     }},
+    {"query",
+     [](const std::string &v, card_config *c) {
+       return parse_choice(v, {{"on", true}, {"off", false}}, &c->flash.answersQuery);
+     }},
+    {"fail_buffer",
+     [](const std::string &v, card_config *c) {
+       c->flash.failingBuffers.clear();
+       for (const std::string &item : split_list(v)) {
+         uint32_t nth = 0;
+         if (!parse_number(item, &nth) || nth == 0) return false;
+         c->flash.failingBuffers.push_back(nth);
+       }
+       std::sort(c->flash.failingBuffers.begin(), c->flash.failingBuffers.end());
+       return true;
+     }},
     {"fail",
      [](const std::string &v, card_config *c) {
        c->fail.clear();

@@ -1,10 +1,12 @@
 // A byte-wide Flash with the Intel/Sharp command set: read array, read
-// identifier, read status, block erase and byte program.
+// identifier, read status, read query, block erase, byte program and
+// Write to Buffer.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "flash_params.h"
@@ -18,8 +20,9 @@ struct flash_observer {
   void (*begins)(void *context, flash_operation operation) = nullptr;
 };
 
-enum class flash_mode { read_array, read_identifier, read_status };
-enum class flash_pending { none, erase_setup, program_setup };
+enum class flash_mode { read_array, read_identifier, read_status, read_query, buffer_status };
+// What the next write is taken for.
+enum class flash_pending { none, erase_setup, program_setup, buffer_count, buffer_data, buffer_confirm };
 
 // Status register bits.
 constexpr uint8_t SR_READY = 0x80;
@@ -40,8 +43,18 @@ struct flash_model {
   std::chrono::steady_clock::time_point busyUntil;
   bool busyForever = false;
 
-  uint64_t bytesProgrammed = 0;
+  // Write to Buffer under way: the block it was given, the data still due,
+  // what came (address, byte), and whether a data write broke its rules.
+  uint32_t bufferBlock = 0;
+  uint32_t bufferDue = 0;
+  std::vector<std::pair<uint32_t, uint8_t>> buffered;
+  bool bufferBroken = false;
+  uint64_t buffersConfirmed = 0;
+
+  uint64_t bytesProgrammed = 0;  // single-byte programs
   uint64_t blocksErased = 0;
+  uint64_t buffersProgrammed = 0;
+  uint64_t bufferedBytes = 0;
 };
 
 inline size_t flash_bytes(const flash_params &params) { return size_t{params.blocks} * params.blockSize; }

@@ -21,6 +21,9 @@ struct flash_params {
   std::vector<uint32_t> weak;                     // sorted byte addresses that do not program
   double busyMsErase = 0;  // busy at least this long after the confirm, whatever the host does
   double busyMsProgram = 0;
+  uint32_t writeBuffer = 32;             // bytes of the write buffer, a power of two; 0: none
+  bool answersQuery = true;              // false: Read Query is a command it does not know
+  std::vector<uint64_t> failingBuffers;  // sorted N: the Nth confirmed buffer programs nothing
 };
 
 }  // namespace ksim

@@ -21,8 +21,7 @@ void trace_access(recorder *rec, bool write, access_path path, uint32_t address,
              static_cast<unsigned>(address), static_cast<unsigned>(value));
 }
 
-bool write_stats(const recorder &rec, const std::string &fileName, uint64_t bytesProgrammed,
-                 uint64_t blocksErased) {
+bool write_stats(const recorder &rec, const std::string &fileName, const flash_counts &counts) {
   FILE *file = std::fopen(fileName.c_str(), "w");
   if (file == nullptr) return false;
   auto line = [file](const std::string &name, uint64_t value) {
@@ -41,8 +40,10 @@ bool write_stats(const recorder &rec, const std::string &fileName, uint64_t byte
     line(name, rec.pulses[code]);
   }
   line("pulses_bad", rec.badPulses);
-  line("bytes_programmed", bytesProgrammed);
-  line("blocks_erased", blocksErased);
+  line("bytes_programmed", counts.bytesProgrammed);
+  line("blocks_erased", counts.blocksErased);
+  line("buffers_programmed", counts.buffersProgrammed);
+  line("buffered_bytes", counts.bufferedBytes);
   line("flash_unknown_commands", rec.badFlashCommands);
   return std::fclose(file) == 0;
 }

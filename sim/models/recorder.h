@@ -47,8 +47,12 @@ inline void record_access(recorder *rec, bool write, access_path path, uint32_t 
   if (rec->trace != nullptr) trace_access(rec, write, path, address, value);
 }
 
+// What the Flash did, as the stats file counts it.
+struct flash_counts {
+  uint64_t bytesProgrammed, blocksErased, buffersProgrammed, bufferedBytes;
+};
+
 // Writes the counts, one `name value` a line; false when the file cannot be written.
-bool write_stats(const recorder &rec, const std::string &fileName, uint64_t bytesProgrammed,
-                 uint64_t blocksErased);
+bool write_stats(const recorder &rec, const std::string &fileName, const flash_counts &counts);
 
 }  // namespace ksim

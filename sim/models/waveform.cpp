@@ -12,9 +12,12 @@ enum signal_id : char { CTRL = '!', DATA, STROBE_N, FUNCTION, ENABLED, PRESENTED
 const char *mode_of(const flash_model &flash, bool busy) {
   if (flash.pending == flash_pending::erase_setup) return "erase_setup";
   if (flash.pending == flash_pending::program_setup) return "program_setup";
+  if (flash.pending != flash_pending::none) return "buffer";
   switch (flash.mode) {
   case flash_mode::read_array: return "read_array";
   case flash_mode::read_identifier: return "identifier";
+  case flash_mode::read_query: return "query";
+  case flash_mode::buffer_status: return "buffer";
   case flash_mode::read_status: return busy ? "busy" : "status";
   }
   return "read_array";
