@@ -103,20 +103,25 @@ TEST(FlashAndBridgeModels, AnswerEachStep) {
            {with(0), enabled + "c92 r1 c91 c92 r2 c97 c91 c92 r1"},  // counter to the next block
            // The query, byte k at 2k and 2k + 1: QRY, command set 1, 2^10 bytes, byte wide, a buffer
            // of 2^5, one region of 4 blocks of 0x100.
-           {buffered(32), "W0:98 R20:51 R23:52 R24:59 R26:1 R28:0 R4E:A R50:2 R54:5 R58:1 R5A:3 R5C:0 R5E:1 "
-                          "R60:0 R62:0 W0:FF R100:1"},
-           {buffered(0), "W0:98 R54:0 W0:E8 R100:1"},         // no buffer: Write to Buffer unknown
-           {buffered(32, false), "W0:98 R20:0 R100:1"},       // no query: read array
+           {buffered(32),
+            "W0:98 R20:51 R23:52 R24:59 R26:1 R28:0 R4E:A R50:2 R54:5 R58:1 R5A:3 R5C:0 R5E:1 "
+            "R60:0 R62:0 W0:FF R100:1"},
+           {buffered(0), "W0:98 R54:0 W0:E8 R100:1"},    // no buffer: Write to Buffer unknown
+           {buffered(32, false), "W0:98 R20:0 R100:1"},  // no query: read array
            // Write to Buffer: the bytes programmed at the confirm, a weak one kept.
-           {buffered(32), "W100:E8 R100:80 W100:3 W101:F0 W100:3C W103:0 W102:5 R100:80 W100:D0 R100:80 W100:FF "
-                          "R100:0 R101:0 R102:1 R103:1"},
+           {buffered(32),
+            "W100:E8 R100:80 W100:3 W101:F0 W100:3C W103:0 W102:5 R100:80 W100:D0 R100:80 W100:FF "
+            "R100:0 R101:0 R102:1 R103:1"},
            {buffered(32), "W100:E8 W100:20 R100:B0"},  // a count beyond the buffer
-           {buffered(32), "W100:E8 W100:1 W11F:0 W120:0 W100:D0 R100:B0 W100:FF R11F:1"},  // across its window
-           {buffered(32), "W100:E8 W100:1 W100:0 W100:0 W100:D0 R100:B0"},               // an address twice
-           {buffered(32), "W100:E8 W100:0 W100:0 W200:D0 R100:B0"},                      // confirmed elsewhere
-           {buffered(32, true, {2}), "W100:E8 W100:0 W100:0 W100:D0 W200:E8 W200:0 W200:0 W200:D0 R0:90 W0:FF "
-                                     "R100:0 R200:2"},  // the second buffer fails
-           {with(0, 1), "W0:20 W0:D0 W0:E8 R0:0 R0:80 W0:E8 W0:0 W0:0 W0:D0 R0:0 R0:80"}}) {  // busy: E8 again
+           {buffered(32),
+            "W100:E8 W100:1 W11F:0 W120:0 W100:D0 R100:B0 W100:FF R11F:1"},  // across its window
+           {buffered(32), "W100:E8 W100:1 W100:0 W100:0 W100:D0 R100:B0"},   // an address twice
+           {buffered(32), "W100:E8 W100:0 W100:0 W200:D0 R100:B0"},          // confirmed elsewhere
+           {buffered(32, true, {2}),
+            "W100:E8 W100:0 W100:0 W100:D0 W200:E8 W200:0 W200:0 W200:D0 R0:90 W0:FF "
+            "R100:0 R200:2"},  // the second buffer fails
+           {with(0, 1),
+            "W0:20 W0:D0 W0:E8 R0:0 R0:80 W0:E8 W0:0 W0:0 W0:D0 R0:0 R0:80"}}) {  // busy: E8 again
     bench b(c.first);
     b.steps(c.second);
   }

@@ -13,7 +13,8 @@ import threading
 
 SORVEL, SAMPLE = os.path.abspath(sys.argv[1]), sys.argv[2]
 KEYS = ["time", "version", "arguments", "card", "board_type", "logic_revision", "bridge_revision", "build_date",
-        "control_address", "register_path", "card_info", "flash", "bit", "action", "backup", "result", "error",
+        "control_address", "register_path", "card_info", "flash", "bit", "action", "fast", "blocks_rewritten", "backup",
+        "result", "error",
         "differing_bytes", "interrupted", "exit_status", "seconds"]
 BIT_KEYS = ["path", "file_bytes", "sha256", "design", "part", "date", "time", "data_bytes"]
 SECONDS_KEYS = ["backup", "erase", "program", "verify", "total"]
@@ -81,7 +82,7 @@ try:
                "bit.path": "b.bit", "bit.file_bytes": os.path.getsize(SAMPLE),
                "bit.sha256": sha256sum(SAMPLE), "bit.design": "bridge_top.ncd;UserID=0xFFFFFFFF",
                "bit.part": "2v1500fg676", "bit.date": "2019/06/28", "bit.time": "09:05:07",
-               "bit.data_bytes": 707916, "action": "write", "backup": None, "seconds.backup": None,
+               "bit.data_bytes": 707916, "action": "write", "fast": False, "blocks_rewritten": None, "backup": None, "seconds.backup": None,
                "card_info": "0000000000000000040000000000000000000000000000000000000000000000000000000012" + "0000",
                "arguments": ["/log", "run.log", "b.bit"]}
     failed = {"result": "failed", "exit_status": -1, "differing_bytes": None, "seconds.erase": None}
@@ -97,6 +98,8 @@ try:
         ("interrupted_write", ["/log", "run.log", "+f", "/index", "0", "b.bit"], "interrupt = program:5\n", 128 + 2,
          {"result": "written", "interrupted": True, "exit_status": 0, "card": {"by": "index", "number": 0}}),
         ("odd_path", ["/log", "run.log", ODD], "", 0, {"bit.path": ODD_TEXT, "arguments": ["/log", "run.log", ODD_TEXT]}),
+        ("fast_write", ["/log", "run.log", "+fast", "b.bit"], "fail_buffer = 2\n", 0,
+         {"fast": True, "blocks_rewritten": 1, "result": "written"}),
         ("interrupted_before_the_erase", ["/log", "run.log", "b.bit"], "interrupt = read:2\n", 128 + 2,
          dict(failed, interrupted=True, error="*** Interrupted before the Flash was touched")),
     ]

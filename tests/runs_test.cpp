@@ -209,6 +209,7 @@ const std::string LOCKED_IDS = "Vendor ID = 89, Device ID = 17\nLock bit = 1\n";
 const std::string BACKED_UP = CHECKS + IDS + "Reading Flash...\n" + std::string(64, '.') + "\n";
 const std::string HELD =
     "*** Interrupt held: the Flash is being rewritten, the run stops as soon as it is safe\n";
+const std::string FAST_8 = "Erasing Flash...\n.\nProgramming Flash...\n\nVerifying Flash...\n\n";
 const std::string UNTOUCHED = "*** Interrupted before the Flash was touched\n";
 const std::vector<uint8_t> OLDER = programmed(test::pattern(1000, 5));  // a Flash that holds a bitstream
 #if defined(_WIN32)
@@ -351,6 +352,23 @@ INSTANTIATE_TEST_SUITE_P(
             "*** /backup cannot be used with +all: one backup file cannot keep several cards: back them up "
             "one at a time\n",
             ""},
+        // +fast: one block erased for 8 bytes; where the Flash lacks a buffer or a query, byte by
+        // byte; a buffer that fails and a block that differs written again, byte by byte.
+        run_case{"fast_without_a_buffer", "+fast b.bit", "write_buffer = 0\n",
+                 CHECKS + IDS + "The Flash has no write buffer: programming byte by byte\n" + FAST_8, RAN,
+                 "W lib 1c 40|"},
+        run_case{"fast_without_a_query", "+fast b.bit", "query = off\n",
+                 CHECKS + IDS + "The Flash does not answer the query: programming byte by byte\n" + FAST_8,
+                 RAN, "bad flash 98|"},
+        run_case{"fast_buffer_fails", "+fast b.bit", "fail_buffer = 1\n",
+                 CHECKS + IDS + FAST_8 + "Block 0 written again, byte by byte\n", RAN},
+        run_case{"fast_weak_byte", "+fast b.bit", "weak = 20\n",
+                 CHECKS + IDS + FAST_8 + "Block 0 written again, byte by byte\n" + mismatches("ff", 20, 1) +
+                     "*** Verify failed: 1 of 24 bytes differ\n",
+                 RAN},
+        with(run_case{"fast_interrupt_in_a_buffer", "+fast b.bit", "interrupt = program:1\n",
+                      CHECKS + IDS + FAST_8 + HELD, RAN},
+             test::INTERRUPTED_STATUS),
         // A compare writes nothing; where the Flash differs, 16 lines, the count and status 1.
         with(run_case{"compare_differs", "-write b.bit", "",
                       CHECKS + IDS + "Verifying Flash...\n" + mismatches("00", 0, 16) +
@@ -551,6 +569,51 @@ TEST(Runs, AllCardsUpdatedUntilARewriteFails) {
   EXPECT_TRUE(test::read_file(r.dir.file("c1.bin")) == programmed(r.data));
   EXPECT_EQ(test::read_lines(r.dir.file("t5.txt")),
             (std::vector<std::string>{"call open_index 5 -> 0", "call close -> 0"}));
+}
+
+// +fast through the Flash's write buffer: the query, then 24 bytes in one
+// chunk, on the bus exactly as their step tables say.
+TEST(Runs, FastRunAsksTheQueryAndFillsTheBuffer) {
+  run r(path::library, "", {"+fast", "b.bit"});
+  EXPECT_EQ(r.result.out, CHECKS + IDS + FAST_8);
+  const std::string cycle = "c10 c14 c10 ", poll = "c95 r c90 c95 r c90 ";
+  std::string query = "c97 c90 d98 " + cycle + "c90 ",
+              chunk = "c97 c90 dE8 " + cycle + "c90 c95 r c90 d17 " + cycle + "c90 ";
+  for (int k = 0; k < 32; ++k)
+    query += "c91 c90 ";
+  for (int k = 0x10; k <= 0x30; ++k)
+    query += k < 0x30 ? "c95 r c90 c91 c90 c91 c90 " : "c95 r c90 dFF " + cycle + "c90 ";
+  for (size_t k = 0; k < 24; ++k) {
+    char data[8];
+    std::snprintf(data, sizeof data, "d%x ", k < 16 ? 0xFF : test::reversed(r.data[k - 16]));
+    chunk += data + cycle + (k < 23 ? "c91 c90 " : "");
+  }
+  chunk += "dD0 " + cycle + "c90 " + poll + "c91 c90 ";
+  const std::vector<std::string> expected =
+      traffic(path::library,
+              query + "c97 c90 d20 " + cycle + "c90 dD0 " + cycle + "c90 " + poll + "c92 c90 " + chunk);
+  std::vector<std::string> seen;
+  for (const std::string &line : r.trace)
+    if (line.find(" 1c ") != std::string::npos || line.find(" 1e ") != std::string::npos)
+      seen.push_back(line[0] == 'R' ? line.substr(0, 9) + "*" : line);
+  const auto from = std::find(seen.begin(), seen.end(), "W lib 1c 98") - 6;  // c97 c90 before it
+  EXPECT_EQ(std::vector<std::string>(from, from + static_cast<std::ptrdiff_t>(expected.size())), expected);
+  EXPECT_EQ(r.stat("buffers_programmed") * 100 + r.stat("buffered_bytes"), 124u);
+}
+
+// +fast over several blocks: only the blocks the lead-in and the data
+// occupy are erased, the ones after them keep what they held.
+TEST(Runs, FastRunLeavesTheBlocksPastTheData) {
+  const size_t n = 2 * 0x20000 + 100;
+  std::vector<uint8_t> expected = test::pattern(64 * 0x20000, 3);
+  run r(path::library, "trace = none\n", {"+fast", "b.bit"}, n, {}, expected);
+  EXPECT_EQ(r.result.status, 0) << r.result.out;
+  const std::vector<uint8_t> data = programmed(r.data);
+  std::copy(data.begin(), data.begin() + 3 * 0x20000, expected.begin());
+  EXPECT_TRUE(test::read_file(r.dir.file("flash.bin")) == expected);
+  EXPECT_EQ(r.stat("blocks_erased"), 3u);
+  EXPECT_EQ(r.stat("buffers_programmed"), (16 + n + 31) / 32);
+  EXPECT_EQ(r.stat("bytes_programmed"), 0u);
 }
 
 // The sample on the built-in card.

@@ -27,8 +27,13 @@ constexpr uint16_t CMD_BLOCK_ERASE = 0x20;
 constexpr uint16_t CMD_ERASE_CONFIRM = 0xD0;
 constexpr uint16_t CMD_PROGRAM = 0x40;
 constexpr uint16_t CMD_READ_ARRAY = 0xFF;
+constexpr uint16_t CMD_READ_QUERY = 0x98;
+constexpr uint16_t CMD_WRITE_TO_BUFFER = 0xE8;
+constexpr uint16_t CMD_BUFFER_CONFIRM = 0xD0;
+constexpr uint16_t CMD_CLEAR_STATUS = 0x50;
 
 constexpr uint8_t STATUS_READY = 0x80;
+constexpr uint8_t STATUS_ERRORS = 0x3A;  // erase, program, voltage and lock errors
 constexpr uint32_t PAUSE_MS = 10;
 
 void ctrl(uint32_t code) { (void)flash_ctrl(code); }
@@ -120,19 +125,28 @@ void flash_read_id(uint16_t *vendorId, uint16_t *deviceId, uint16_t *lockBit) {
   ctrl(IDLE);
 }
 
-flash_result flash_erase(uint32_t readyTimeoutMs) {
+namespace {
+
+// The block at the counter; the counter stays there.
+bool erase_block(uint32_t readyTimeoutMs, uint8_t *status) {
+  data(CMD_BLOCK_ERASE);
+  write_cycle();
+  ctrl(IDLE);
+  pause();
+  data(CMD_ERASE_CONFIRM);
+  write_cycle();
+  ctrl(IDLE);
+  return ready_poll(readyTimeoutMs, status);
+}
+
+}  // namespace
+
+flash_result flash_erase(uint32_t readyTimeoutMs, uint32_t blocks) {
   ctrl(FIRST_BYTE);
   ctrl(IDLE);
-  for (uint32_t block = 0; block < FLASH_BLOCKS; ++block) {
-    data(CMD_BLOCK_ERASE);
-    write_cycle();
-    ctrl(IDLE);
-    pause();
-    data(CMD_ERASE_CONFIRM);
-    write_cycle();
-    ctrl(IDLE);
+  for (uint32_t block = 0; block < blocks; ++block) {
     uint8_t status = 0;
-    if (!ready_poll(readyTimeoutMs, &status)) return report_timeout(status);
+    if (!erase_block(readyTimeoutMs, &status)) return report_timeout(status);
     ctrl(NEXT_BLOCK);
     ctrl(IDLE);
     progress_dot();
@@ -193,10 +207,11 @@ void read_array_from_start() {
 
 }  // namespace
 
-uint32_t flash_verify(const uint8_t *bytes, uint32_t n, uint32_t reportLimit) {
+uint32_t flash_verify(const uint8_t *bytes, uint32_t n, uint32_t reportLimit, uint64_t *blocks) {
   uint32_t differing = 0;
   auto differs = [&](uint8_t expected, uint8_t actual, uint32_t index) {
     if (differing++ < reportLimit) report_mismatch(expected, actual, index);
+    if (blocks != nullptr) *blocks |= uint64_t{1} << (index / FLASH_BLOCK_BYTES);
   };
   read_array_from_start();
   for (uint32_t k = 0; k < FLASH_LEAD_IN_BYTES; ++k) {
@@ -218,4 +233,153 @@ void flash_read_block(uint8_t *bytes) {
   for (uint32_t k = 0; k < FLASH_BLOCK_BYTES; ++k)
     bytes[k] = flash_read_byte();
   progress_dot();
+}
+
+namespace {
+
+constexpr uint32_t QUERY_FIRST = 0x10;  // "QRY" and the fields the run relies on, to 0x30
+constexpr uint32_t QUERY_LAST = 0x30;
+
+uint32_t field(const uint8_t *query, uint32_t k) {
+  return query[k - QUERY_FIRST] | query[k + 1 - QUERY_FIRST] << 8;
+}
+
+// The lead-in and the data as they lie in the Flash, from byte 0.
+uint8_t image_byte(const uint8_t *bytes, uint32_t address) {
+  return address < FLASH_LEAD_IN_BYTES ? FLASH_ERASED_BYTE : bytes[address - FLASH_LEAD_IN_BYTES];
+}
+
+// Write to Buffer at the counter until a buffer is free, bounded as the
+// ready poll is; false, with the last status, when none came.
+bool buffer_free(uint32_t readyTimeoutMs, uint8_t *status) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(readyTimeoutMs);
+  for (;;) {
+    const bool late = std::chrono::steady_clock::now() >= deadline;
+    data(CMD_WRITE_TO_BUFFER);
+    write_cycle();
+    ctrl(IDLE);
+    *status = status_read();
+    if ((*status & STATUS_READY) != 0) return true;
+    if (late) return false;
+  }
+}
+
+// One chunk of n bytes at the counter (address a), which ends at a + n.
+flash_result program_chunk(const uint8_t *bytes, uint32_t a, uint32_t n, uint32_t readyTimeoutMs,
+                           bool *failed) {
+  uint8_t status = 0;
+  if (!buffer_free(readyTimeoutMs, &status)) return report_timeout(status);
+  data(static_cast<uint16_t>(n - 1));
+  write_cycle();
+  ctrl(IDLE);
+  for (uint32_t k = 0; k < n; ++k) {
+    data(image_byte(bytes, a + k));
+    write_cycle();
+    if (k + 1 == n) break;  // the confirm goes to the last byte's address, inside the block
+    ctrl(NEXT_BYTE);
+    ctrl(IDLE);
+  }
+  data(CMD_BUFFER_CONFIRM);
+  write_cycle();
+  ctrl(IDLE);
+  if (!ready_poll(readyTimeoutMs, &status)) return report_timeout(status);
+  *failed = (status & STATUS_ERRORS) != 0;
+  if (*failed) {
+    data(CMD_CLEAR_STATUS);
+    write_cycle();
+    ctrl(IDLE);
+  }
+  ctrl(NEXT_BYTE);
+  ctrl(IDLE);
+  return flash_result::ok;
+}
+
+void counter_to_block(uint32_t block) {
+  ctrl(FIRST_BYTE);
+  ctrl(IDLE);
+  for (uint32_t k = 0; k < block; ++k) {
+    ctrl(NEXT_BLOCK);
+    ctrl(IDLE);
+  }
+}
+
+}  // namespace
+
+flash_buffer flash_query_buffer(uint32_t *bufferBytes) {
+  ctrl(FIRST_BYTE);
+  ctrl(IDLE);
+  data(CMD_READ_QUERY);
+  write_cycle();
+  ctrl(IDLE);
+  for (uint32_t k = 0; k < 2 * QUERY_FIRST; ++k) {
+    ctrl(NEXT_BYTE);
+    ctrl(IDLE);
+  }
+  uint8_t query[QUERY_LAST - QUERY_FIRST + 2] = {};
+  for (uint32_t k = QUERY_FIRST; k <= QUERY_LAST; ++k) {
+    query[k - QUERY_FIRST] = status_read();  // a read cycle at 2k
+    if (k == QUERY_LAST) break;
+    for (int step = 0; step < 2; ++step) {
+      ctrl(NEXT_BYTE);
+      ctrl(IDLE);
+    }
+  }
+  data(CMD_READ_ARRAY);
+  write_cycle();
+  ctrl(IDLE);
+  if (query[0] != 'Q' || query[1] != 'R' || query[2] != 'Y') return flash_buffer::no_answer;
+  const uint32_t bufferLog2 = field(query, 0x2A);
+  if (field(query, 0x13) != 0x0001 || query[0x27 - QUERY_FIRST] != 23 || query[0x2C - QUERY_FIRST] != 1 ||
+      field(query, 0x2D) + 1 != FLASH_BLOCKS || field(query, 0x2F) * 256 != FLASH_BLOCK_BYTES ||
+      bufferLog2 > 8)
+    return flash_buffer::other_geometry;  // 2^23 bytes: 64 blocks of 128 KiB; a buffer of at most 256
+  *bufferBytes = bufferLog2 == 0 ? 0 : uint32_t{1} << bufferLog2;
+  return *bufferBytes == 0 ? flash_buffer::none : flash_buffer::usable;
+}
+
+flash_result flash_program_buffered(const uint8_t *bytes, uint32_t n, uint32_t bufferBytes,
+                                    uint64_t *failedBlocks, uint32_t readyTimeoutMs) {
+  ctrl(FIRST_BYTE);
+  ctrl(IDLE);
+  const uint32_t total = FLASH_LEAD_IN_BYTES + n;
+  for (uint32_t a = 0; a < total; a += bufferBytes) {
+    const uint32_t chunk = total - a < bufferBytes ? total - a : bufferBytes;
+    bool failed = false;
+    if (program_chunk(bytes, a, chunk, readyTimeoutMs, &failed) != flash_result::ok)
+      return flash_result::timed_out;
+    if (failed) *failedBlocks |= uint64_t{1} << (a / FLASH_BLOCK_BYTES);
+    for (uint32_t k = a < FLASH_LEAD_IN_BYTES ? 0 : a - FLASH_LEAD_IN_BYTES;
+         k + FLASH_LEAD_IN_BYTES < a + chunk; ++k)
+      if (dot_due(n, k)) progress_dot();
+  }
+  progress_end_line();
+  return flash_result::ok;
+}
+
+uint32_t flash_mend_block(uint32_t block, const uint8_t *bytes, uint32_t n, flash_result *result,
+                          uint32_t readyTimeoutMs) {
+  const uint32_t start = block * FLASH_BLOCK_BYTES;
+  const uint32_t total = FLASH_LEAD_IN_BYTES + n;
+  const uint32_t end = total - start < FLASH_BLOCK_BYTES ? total : start + FLASH_BLOCK_BYTES;
+  counter_to_block(block);
+  uint8_t status = 0;
+  *result = erase_block(readyTimeoutMs, &status) ? flash_result::ok : report_timeout(status);
+  for (uint32_t a = start; a < end && *result == flash_result::ok; ++a)
+    if (flash_program_byte(image_byte(bytes, a), readyTimeoutMs, &status) != flash_result::ok)
+      *result = report_timeout(status);
+  if (*result != flash_result::ok) return end - start;
+  data(CMD_READ_ARRAY);
+  write_cycle();
+  ctrl(IDLE);
+  pause();
+  counter_to_block(block);
+  uint32_t differing = 0;
+  for (uint32_t a = start; a < end; ++a) {
+    const uint8_t b = flash_read_byte();
+    if (b != image_byte(bytes, a)) {
+      ++differing;
+      report_mismatch(image_byte(bytes, a), b, a);
+    }
+  }
+  return differing;
 }

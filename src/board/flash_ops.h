@@ -19,13 +19,31 @@ enum class flash_result { ok, timed_out };
 
 void flash_setup();
 void flash_read_id(uint16_t *vendorId, uint16_t *deviceId, uint16_t *lockBit);
-flash_result flash_erase(uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
+// The first blocks from block 0, a dot each; every block unless told.
+flash_result flash_erase(uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS, uint32_t blocks = FLASH_BLOCKS);
 flash_result flash_program(const uint8_t *bytes, uint32_t n,
                            uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
 flash_result flash_program_byte(uint8_t b, uint32_t readyTimeoutMs, uint8_t *lastStatus);
 // The lead-in and the data compared with the Flash, a line for each of the
-// first reportLimit differing bytes; the number of differing bytes.
-uint32_t flash_verify(const uint8_t *bytes, uint32_t n, uint32_t reportLimit = UINT32_MAX);
+// first reportLimit differing bytes; the number of differing bytes. With
+// blocks, the bit of each block that holds a differing byte set in it.
+uint32_t flash_verify(const uint8_t *bytes, uint32_t n, uint32_t reportLimit = UINT32_MAX,
+                      uint64_t *blocks = nullptr);
+
+// What the Flash's query (Common Flash Interface, byte-wide: query byte k
+// at byte address 2k) says of its write buffer. Ends in read array.
+enum class flash_buffer { usable, no_answer, other_geometry, none };
+flash_buffer flash_query_buffer(uint32_t *bufferBytes);
+// The lead-in and the data through the write buffer of bufferBytes (a power
+// of two that divides the block size), in chunks aligned to it, a dot for
+// every 256 data bytes; the bit of each block whose buffer reported an
+// error set in *failedBlocks.
+flash_result flash_program_buffered(const uint8_t *bytes, uint32_t n, uint32_t bufferBytes,
+                                    uint64_t *failedBlocks, uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
+// The block erased, its part of the lead-in and the data programmed byte by
+// byte, then read back: the bytes that still differ, a line each.
+uint32_t flash_mend_block(uint32_t block, const uint8_t *bytes, uint32_t n, flash_result *result,
+                          uint32_t readyTimeoutMs = FLASH_READY_TIMEOUT_MS);
 // The Flash read from its first byte on: Read Array, the counter to 0, then
 // a block at a time, FLASH_BLOCK_BYTES and a dot each.
 void flash_read_from_start();

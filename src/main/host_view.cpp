@@ -194,6 +194,7 @@ card_outcome update_card(uint32_t index, const command_line &cl, run_record *r, 
   const std::string name = "card index " + std::to_string(index);
   run_request request{bitPath, true, nullptr, name.c_str(), r};
   request.compareFirst = true;
+  request.fast = cl.options[OPTION_FAST].value.b != 0;
   std::free(*buffer);
   *buffer = nullptr;
   *run = programming_run(request, buffer);

@@ -40,8 +40,9 @@ run_result check_card_and_program(const command_line &cl, uint8_t **buffer, run_
   if (check_card(cl.options[OPTION_FORCE].value.b != 0, record) != card_check::passed)
     return run_result::failed;
   std::fflush(stdout);
-  const run_request request{cl.set.values[0].s, cl.options[OPTION_WRITE].value.b != 0,
-                            cl.options[OPTION_BACKUP].value.s, cardName.c_str(), record};
+  run_request request{cl.set.values[0].s, cl.options[OPTION_WRITE].value.b != 0,
+                      cl.options[OPTION_BACKUP].value.s, cardName.c_str(), record};
+  request.fast = cl.options[OPTION_FAST].value.b != 0;
   return programming_run(request, buffer);
 }
 

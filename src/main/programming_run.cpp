@@ -56,11 +56,59 @@ run_result compare(const uint8_t *data, run_record *record) {
   return report_differing(differing, record) ? run_result::done : run_result::differs;
 }
 
+// +fast: the Flash's write buffer; 0, said on one line, where the run has
+// none it can use and programs byte by byte.
+uint32_t ask_for_the_buffer() {
+  uint32_t bytes = 0;
+  switch (flash_query_buffer(&bytes)) {
+  case flash_buffer::usable: return bytes;
+  case flash_buffer::no_answer: say("The Flash does not answer the query: programming byte by byte\n"); break;
+  case flash_buffer::other_geometry:
+    say("The Flash's query is not what this run relies on: programming byte by byte\n");
+    break;
+  case flash_buffer::none: say("The Flash has no write buffer: programming byte by byte\n"); break;
+  }
+  return 0;
+}
+
+// Through the buffer, then every byte read back quietly; each block whose
+// buffer failed or that differs is written again byte by byte and read
+// back once more. Only a block that still differs fails the run.
+run_result program_buffered_and_mend(const uint8_t *data, run_record *record, uint32_t bufferBytes) {
+  const uint32_t n = g_bitstream_length;
+  uint64_t mend = 0;
+  progress_announce("Programming Flash...\n");
+  if (timed(record, PHASE_PROGRAM, [&] { return flash_program_buffered(data, n, bufferBytes, &mend); }) !=
+      flash_result::ok)
+    return run_result::failed;
+  progress_announce("Verifying Flash...\n");
+  timed(record, PHASE_VERIFY, [&] { return flash_verify(data, n, 0, &mend); });
+  uint32_t differing = 0;
+  record->blocksRewritten = 0;
+  for (uint32_t block = 0; block < FLASH_BLOCKS; ++block) {
+    if ((mend >> block & 1) == 0) continue;
+    say("Block %lu written again, byte by byte\n", static_cast<unsigned long>(block));
+    flash_result result = flash_result::ok;
+    differing += flash_mend_block(block, data, n, &result);
+    ++*record->blocksRewritten;
+    if (result != flash_result::ok) return run_result::failed;
+  }
+  return report_differing(differing, record) ? run_result::done : run_result::failed;
+}
+
 // Erase, program and verify, with interrupts held throughout: a Flash left
-// half written does not configure the bridge.
-run_result erase_program_verify(const uint8_t *data, run_record *record) {
+// half written does not configure the bridge. +fast erases only the blocks
+// that the lead-in and the data occupy, and programs through the buffer
+// where the Flash has one.
+run_result erase_program_verify(const uint8_t *data, run_record *record, bool fast, uint32_t bufferBytes) {
+  const uint32_t needed =
+      (FLASH_LEAD_IN_BYTES + g_bitstream_length + FLASH_BLOCK_BYTES - 1) / FLASH_BLOCK_BYTES;
+  const uint32_t blocks = fast ? needed : FLASH_BLOCKS;
   progress_announce("Erasing Flash...\n");
-  if (timed(record, PHASE_ERASE, [] { return flash_erase(); }) != flash_result::ok) return run_result::failed;
+  if (timed(record, PHASE_ERASE, [&] { return flash_erase(FLASH_READY_TIMEOUT_MS, blocks); }) !=
+      flash_result::ok)
+    return run_result::failed;
+  if (bufferBytes != 0) return program_buffered_and_mend(data, record, bufferBytes);
   progress_announce("Programming Flash...\n");
   if (timed(record, PHASE_PROGRAM, [&] { return flash_program(data, g_bitstream_length); }) !=
       flash_result::ok)
@@ -113,6 +161,8 @@ uint32_t compare_quietly(const uint8_t *data, run_record *record) {
 run_result programming_run(const run_request &request, uint8_t **buffer) {
   run_record *record = request.record;
   if (!load_and_clock(request.bitPath, buffer, record) || !identify_flash(record)) return run_result::failed;
+  record->fast = request.fast && request.write;  // a compare makes no query
+  const uint32_t bufferBytes = record->fast ? ask_for_the_buffer() : 0;
   if (request.backupPath != nullptr &&
       !timed(record, PHASE_BACKUP, [&] { return back_up_flash(request.backupPath, request.cardName); }))
     return run_result::failed;
@@ -131,7 +181,7 @@ run_result programming_run(const run_request &request, uint8_t **buffer) {
   if (platform_interrupted()) return run_result::failed;  // up to here nothing has been written
   platform_restart_calls();  // from the first erase on, the run goes on to its end
   progress_hold_begins();
-  const run_result result = erase_program_verify(*buffer, record);
+  const run_result result = erase_program_verify(*buffer, record, request.fast, bufferBytes);
   progress_hold_ends();
   return result;
 }

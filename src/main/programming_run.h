@@ -14,6 +14,7 @@ struct run_request {
   const char *cardName;       // "card ID 0": what the backup names
   run_record *record;         // what the run finds and does, noted
   bool compareFirst = false;  // +all: a Flash that holds the .bit is left alone
+  bool fast = false;          // +fast: only the blocks needed, through the write buffer
 };
 
 // differs: a compare found the Flash other than the .bit.

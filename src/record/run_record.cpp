@@ -56,7 +56,8 @@ std::string run_record_json(const run_record &r) {
          ", \"control_address\": " + number(r.controlAddress) +
          ", \"register_path\": " + (r.controlAddress ? (r.mapped ? "\"mapped\"" : "\"library\"") : "null") +
          ", \"card_info\": " + text(r.cardInfo) + ", \"flash\": " + flash + ", \"bit\": " + bit_object(r) +
-         ", \"action\": " + json_string(r.action) +
+         ", \"action\": " + json_string(r.action) + ", \"fast\": " + (r.fast ? "true" : "false") +
+         ", \"blocks_rewritten\": " + number(r.blocksRewritten) +
          ", \"backup\": " + (r.backup ? json_string(r.backup) : "null") +
          ", \"result\": " + json_string(r.result) + ", \"error\": " + text(r.error) +
          ", \"differing_bytes\": " + number(r.differing) +

@@ -51,7 +51,9 @@ inline const char *const USAGE =  // sorvel /?
     "        /log   string                append a JSON record of this run to this file\n"
     "       /wait     uint             0  wait this many seconds for another run on this host\n"
     "     -/+list  boolean         FALSE  list every card on this host (with a BIT file: compare each)\n"
-    "      -/+all  boolean         FALSE  bring every card on this host up to date with the BIT file\n";
+    "      -/+all  boolean         FALSE  bring every card on this host up to date with the BIT file\n"
+    "     -/+fast  boolean         FALSE  erase only the blocks needed, program through the Flash's write "
+    "buffer\n";
 
 // The utility's two register paths, and the card-file line that picks one.
 enum class path { library, mapped };
