@@ -59,8 +59,8 @@ bool options_before_path(const arg_set &set) {
   return true;
 }
 
-// A .bit path for every run but a listing; none of the options that +list
-// and +all leave no sense in.
+// A .bit path for every run but a listing, and no option that +list or
+// +all cannot honour.
 bool command_line_holds(const command_line &cl) {
   const bool list = cl.options[OPTION_LIST].value.b != 0;
   const bool all = cl.options[OPTION_ALL].value.b != 0;
