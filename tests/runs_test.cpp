@@ -361,7 +361,7 @@ INSTANTIATE_TEST_SUITE_P(
                  CHECKS + IDS + "The Flash does not answer the query: programming byte by byte\n" + FAST_8,
                  RAN, "bad flash 98|"},
         run_case{"fast_buffer_fails", "+fast b.bit", "fail_buffer = 1\n",
-                 CHECKS + IDS + FAST_8 + "Block 0 written again, byte by byte\n", RAN},
+                 CHECKS + IDS + FAST_8 + "Block 0 written again, byte by byte\n", RAN, "W lib 1c 50|"},
         run_case{"fast_weak_byte", "+fast b.bit", "weak = 20\n",
                  CHECKS + IDS + FAST_8 + "Block 0 written again, byte by byte\n" + mismatches("ff", 20, 1) +
                      "*** Verify failed: 1 of 24 bytes differ\n",
