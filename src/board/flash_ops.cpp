@@ -88,6 +88,18 @@ void report_mismatch(uint8_t expected, uint8_t actual, uint32_t index) {
       static_cast<unsigned long>(actual), static_cast<unsigned long>(index));
 }
 
+// The block at the counter; the counter stays there.
+bool erase_block(uint32_t readyTimeoutMs, uint8_t *status) {
+  data(CMD_BLOCK_ERASE);
+  write_cycle();
+  ctrl(IDLE);
+  pause();
+  data(CMD_ERASE_CONFIRM);
+  write_cycle();
+  ctrl(IDLE);
+  return ready_poll(readyTimeoutMs, status);
+}
+
 }  // namespace
 
 void flash_setup() {
@@ -124,22 +136,6 @@ void flash_read_id(uint16_t *vendorId, uint16_t *deviceId, uint16_t *lockBit) {
   *lockBit = read();
   ctrl(IDLE);
 }
-
-namespace {
-
-// The block at the counter; the counter stays there.
-bool erase_block(uint32_t readyTimeoutMs, uint8_t *status) {
-  data(CMD_BLOCK_ERASE);
-  write_cycle();
-  ctrl(IDLE);
-  pause();
-  data(CMD_ERASE_CONFIRM);
-  write_cycle();
-  ctrl(IDLE);
-  return ready_poll(readyTimeoutMs, status);
-}
-
-}  // namespace
 
 flash_result flash_erase(uint32_t readyTimeoutMs, uint32_t blocks) {
   ctrl(FIRST_BYTE);
@@ -294,10 +290,9 @@ flash_result program_chunk(const uint8_t *bytes, uint32_t a, uint32_t n, uint32_
   return flash_result::ok;
 }
 
-void counter_to_block(uint32_t block) {
-  ctrl(FIRST_BYTE);
-  ctrl(IDLE);
-  for (uint32_t k = 0; k < block; ++k) {
+// The counter moved on by whole blocks.
+void next_blocks(uint32_t count) {
+  for (uint32_t k = 0; k < count; ++k) {
     ctrl(NEXT_BLOCK);
     ctrl(IDLE);
   }
@@ -361,18 +356,17 @@ uint32_t flash_mend_block(uint32_t block, const uint8_t *bytes, uint32_t n, flas
   const uint32_t start = block * FLASH_BLOCK_BYTES;
   const uint32_t total = FLASH_LEAD_IN_BYTES + n;
   const uint32_t end = total - start < FLASH_BLOCK_BYTES ? total : start + FLASH_BLOCK_BYTES;
-  counter_to_block(block);
+  ctrl(FIRST_BYTE);
+  ctrl(IDLE);
+  next_blocks(block);
   uint8_t status = 0;
   *result = erase_block(readyTimeoutMs, &status) ? flash_result::ok : report_timeout(status);
   for (uint32_t a = start; a < end && *result == flash_result::ok; ++a)
     if (flash_program_byte(image_byte(bytes, a), readyTimeoutMs, &status) != flash_result::ok)
       *result = report_timeout(status);
   if (*result != flash_result::ok) return end - start;
-  data(CMD_READ_ARRAY);
-  write_cycle();
-  ctrl(IDLE);
-  pause();
-  counter_to_block(block);
+  read_array_from_start();
+  next_blocks(block);
   uint32_t differing = 0;
   for (uint32_t a = start; a < end; ++a) {
     const uint8_t b = flash_read_byte();

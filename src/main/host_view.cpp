@@ -138,7 +138,6 @@ int list_cards(const command_line &cl, run_log *log) {
     return -1;
   }
   log->cardsRecorded = true;
-  const run_record loaded = log->record;
   const bool skipRevisionGate = cl.options[OPTION_FORCE].value.b != 0;
   say(LIST_ROW, "index", "model", "bridge", "build date", "control", "path",
       bitPath ? "Flash, and the file" : "Flash");
@@ -146,8 +145,6 @@ int list_cards(const command_line &cl, run_log *log) {
   for (uint32_t index = 0; !platform_interrupted(); ++index) {
     progress_new_card();
     start_card_record(&log->record, index, data != nullptr ? "compare" : "list");
-    log->record.dataBytes = loaded.dataBytes;
-    log->record.bit = loaded.bit;
     korvan_status opened = 0;
     if (!open_card(index, &opened)) {
       if (!say_end_of_cards(index, opened)) status = append_run_record(log, run_result::failed, -1);

@@ -92,6 +92,8 @@ void start_card_record(run_record *record, uint32_t index, const char *action) {
   next.time = record->time;
   next.arguments = record->arguments;
   next.bitPath = record->bitPath;
+  next.bit = record->bit;  // the file's facts, when it was loaded once for every card
+  next.dataBytes = record->dataBytes;
   next.backup = record->backup;
   next.byIndex = true;
   next.cardNumber = index;

@@ -30,7 +30,8 @@ bool open_run_log(const command_line &cl, run_log *log);
 // The record of the run, or of the card just ended, completed and appended
 // when there is a log; the result, or -1 (said) when it could not be written.
 int append_run_record(run_log *log, run_result run, int result);
-// The record made anew for the card at index: what the command line said is kept.
+// The record made anew for the card at index: what the command line and the
+// .bit file said is kept.
 void start_card_record(run_record *record, uint32_t index, const char *action);
 // The run's record appended, unless each card had its own, and the log closed.
 int end_run_log(run_log *log, run_result run, int result);

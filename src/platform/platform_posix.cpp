@@ -17,7 +17,6 @@
 #include <sstream>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "platform.h"
@@ -153,17 +152,12 @@ file_identity identity_of(const struct stat &info) {
   return id;
 }
 
-// The folder of a path, with its trailing '/', and its last name.
-std::pair<std::string, std::string> split_path(const char *path) {
-  const std::string whole = path;
-  const size_t slash = whole.rfind('/');
-  if (slash == std::string::npos) return {"", whole};
-  return {whole.substr(0, slash + 1), whole.substr(slash + 1)};
-}
-
 }  // namespace
 
-std::string platform_folder_of(const char *path) { return split_path(path).first; }
+std::string platform_folder_of(const char *path) {
+  const std::string whole = path;
+  return whole.substr(0, whole.rfind('/') + 1);  // "" when there is no '/'
+}
 
 file_identity platform_identity(const char *path) {
   struct stat info;
@@ -171,10 +165,10 @@ file_identity platform_identity(const char *path) {
 }
 
 bool platform_same_place(const char *a, const char *b) {
-  const auto [folderA, nameA] = split_path(a);
-  const auto [folderB, nameB] = split_path(b);
-  return nameA == nameB && same_file(platform_identity(folderA.empty() ? "." : folderA.c_str()),
-                                     platform_identity(folderB.empty() ? "." : folderB.c_str()));
+  const std::string folderA = platform_folder_of(a), folderB = platform_folder_of(b);
+  return std::strcmp(a + folderA.size(), b + folderB.size()) == 0 &&
+         same_file(platform_identity(folderA.empty() ? "." : folderA.c_str()),
+                   platform_identity(folderB.empty() ? "." : folderB.c_str()));
 }
 
 // A missing log is created exclusively, so that only a log this run made is

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform.h"
@@ -151,26 +150,16 @@ file_identity identity_of(HANDLE handle) {
   return id;
 }
 
-// The folder of a path (with its separator, or "." for none) and its last name.
-std::pair<std::wstring, std::wstring> split_path(const char *path) {
-  const std::wstring whole = wide(path);
-  const size_t end = whole.find_last_of(L"\\/:");
-  if (end == std::wstring::npos) return {L".", whole};
-  return {whole.substr(0, end + 1), whole.substr(end + 1)};
-}
+}  // namespace
 
-file_identity identity_of_wide(const std::wstring &path) {  // files and folders alike
-  const HANDLE handle =
-      CreateFileW(path.c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+file_identity platform_identity(const char *path) {  // files and folders alike
+  const HANDLE handle = CreateFileW(wide(path).c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return file_identity();
   const file_identity id = identity_of(handle);
   CloseHandle(handle);
   return id;
 }
-
-}  // namespace
-
-file_identity platform_identity(const char *path) { return identity_of_wide(wide(path)); }
 
 std::string platform_folder_of(const char *path) {
   const std::string whole = path;
@@ -178,11 +167,13 @@ std::string platform_folder_of(const char *path) {
   return end == std::string::npos ? "" : whole.substr(0, end + 1);
 }
 
+// Names as Windows compares them: without regard to case.
 bool platform_same_place(const char *a, const char *b) {
-  const auto [folderA, nameA] = split_path(a);
-  const auto [folderB, nameB] = split_path(b);
-  return CompareStringOrdinal(nameA.c_str(), -1, nameB.c_str(), -1, TRUE) == CSTR_EQUAL &&
-         same_file(identity_of_wide(folderA), identity_of_wide(folderB));
+  const std::string folderA = platform_folder_of(a), folderB = platform_folder_of(b);
+  return CompareStringOrdinal(wide(a + folderA.size()).c_str(), -1, wide(b + folderB.size()).c_str(), -1,
+                              TRUE) == CSTR_EQUAL &&
+         same_file(platform_identity(folderA.empty() ? "." : folderA.c_str()),
+                   platform_identity(folderB.empty() ? "." : folderB.c_str()));
 }
 
 // With FILE_APPEND_DATA alone every write goes to the end of the file. A
