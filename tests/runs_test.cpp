@@ -492,7 +492,7 @@ TEST_P(Listing, ShowsEveryCardAndWritesNothing) {
   const bool mapped = GetParam() == path::mapped;
   run r(path::library,
         "[card]\n[card]\nboard_type = 8\nlocal_size = 0x1000000\n" + test::window_line(GetParam()) +
-            "[card]\nboard_type = 6\n[card]\nlogic_revision = 0x10\n",
+            "[card]\nfail = open\n[card]\nboard_type = 6\n[card]\nlogic_revision = 0x10\n",
         {"+list"});
   EXPECT_EQ(
       r.result.out,
@@ -503,18 +503,21 @@ TEST_P(Listing, ShowsEveryCardAndWritesNothing) {
           "    1  Perinel       rev02   28/06/2019 09:05:07  0xc00000    " +
           (mapped ? "mapped " : "library") +
           "  vendor 89, device 17, lock 0\n"
-          "    2  board type 6  -       -                    -           -        refused: neither a Halcyra "
+          "    2  -             -       -                    -           -        not opened: injected "
+          "failure\n"
+          "    3  board type 6  -       -                    -           -        refused: neither a Halcyra "
           "nor a Perinel\n"
-          "    3  Halcyra       rev00   -                    0x0         library  refused: Current Bridge "
+          "    4  Halcyra       rev00   -                    0x0         library  refused: Current Bridge "
           "revision too low.\n"
-          "No card at index 4: no such card\n");
-  EXPECT_EQ(r.result.status, 0);
+          "No card at index 5: no such card\n");
+  EXPECT_EQ(r.result.status, test::FAILED_STATUS);  // a card that cannot be opened
   const std::string identified =
       "call card_info -> 0|call space_info 1 -> 0|call clock 0 33000000 -> 0|" + CLOSE;
   EXPECT_EQ(r.joined("call "), "call open_index 0 -> 0|" + identified + "call open_index 1 -> 0|" +
-                                   identified + "call open_index 2 -> 0|call card_info -> 0|" + CLOSE +
-                                   "call open_index 3 -> 0|" + REFUSED.substr(REFUSED.find("|") + 1) +
-                                   "call open_index 4 -> 2001|");
+                                   identified + "call open_index 2 -> 2002|call open_index 3 -> 0|" +
+                                   "call card_info -> 0|" + CLOSE + "call open_index 4 -> 0|" +
+                                   REFUSED.substr(REFUSED.find("|") + 1) +
+                                   "call open_index 5 -> 2001|call open_index 6 -> 2001|");
   std::set<std::string> data;
   for (const std::string &line : r.trace)
     if (line[0] == 'W' && line.find("1c ") != std::string::npos)
@@ -546,29 +549,35 @@ TEST(Runs, ListingComparesEveryCardWithTheFile) {
 // failed rewrite ends the run and the card after it is not touched.
 TEST(Runs, AllCardsUpdatedUntilARewriteFails) {
   std::string cards;
-  const char *keys[] = {"", "board_type = 8\n", "board_type = 6\n", "logic_revision = 0x10\n", "weak = 20\n",
-                        ""};
-  for (int k = 0; k < 6; ++k)
+  const char *keys[] = {
+      "", "fail = open\n", "board_type = 8\n", "board_type = 6\n", "logic_revision = 0x10\n", "weak = 20\n",
+      ""};
+  for (int k = 0; k < 7; ++k)
     cards += "[card]\nflash_image = c" + std::to_string(k) + ".bin\ntrace = t" + std::to_string(k) +
              ".txt\n" + keys[k];
   run r(path::library, cards, {"-h"});
   test::write_file(r.dir.file("c0.bin"), programmed(r.data));
-  test::write_file(r.dir.file("c1.bin"), OLDER);
+  test::write_file(r.dir.file("c2.bin"), OLDER);
   const test::run_result all = test::run_sorvel(r.dir.path(), {"+all", "b.bit"}, "card.ini");
-  EXPECT_EQ(all.out.substr(all.out.find("No card at index 6")),
-            "No card at index 6: no such card\nSummary:\n"
+  const size_t second = all.out.find("== Card index 1");
+  EXPECT_EQ(all.out.substr(second, all.out.find("The Flash differs") - second),
+            "== Card index 1\n*** Failed to open card with index 1: injected failure\n== Card index 2\n" +
+                CHECKS + IDS);
+  EXPECT_EQ(all.out.substr(all.out.find("No card at index 7")),
+            "No card at index 7: no such card\nSummary:\n"
             "    0  Halcyra       left alone: holds the file\n"
-            "    1  Perinel       rewritten and verified\n"
-            "    2  board type 6  skipped: neither a Halcyra nor a Perinel\n"
-            "    3  Halcyra       refused: Current Bridge revision too low.\n"
-            "    4  Halcyra       failed: expected 0xc8 actual 0xff index 0x14\n"
-            "    5  -             not tried\n");
+            "    1  -             not opened: injected failure\n"
+            "    2  Perinel       rewritten and verified\n"
+            "    3  board type 6  skipped: neither a Halcyra nor a Perinel\n"
+            "    4  Halcyra       refused: Current Bridge revision too low.\n"
+            "    5  Halcyra       failed: expected 0xc8 actual 0xff index 0x14\n"
+            "    6  Halcyra       not tried\n");
   EXPECT_EQ(all.status, test::FAILED_STATUS);
-  EXPECT_EQ(all.out.substr(0, all.out.find("== Card index 1")).find("Erasing"), std::string::npos);
+  EXPECT_EQ(all.out.substr(0, all.out.find("== Card index 2")).find("Erasing"), std::string::npos);
   EXPECT_TRUE(test::read_file(r.dir.file("c0.bin")) == programmed(r.data));
-  EXPECT_TRUE(test::read_file(r.dir.file("c1.bin")) == programmed(r.data));
-  EXPECT_EQ(test::read_lines(r.dir.file("t5.txt")),
-            (std::vector<std::string>{"call open_index 5 -> 0", "call close -> 0"}));
+  EXPECT_TRUE(test::read_file(r.dir.file("c2.bin")) == programmed(r.data));
+  EXPECT_EQ(test::read_lines(r.dir.file("t6.txt")),
+            (std::vector<std::string>{"call open_index 6 -> 0", "call card_info -> 0", "call close -> 0"}));
 }
 
 // +fast through the Flash's write buffer: the query, then 24 bytes in one

@@ -55,7 +55,10 @@ void say(const char *format, ...) {
 const std::string &first_error_line() { return firstError; }
 
 void progress_quiet(bool on) { quiet = on; }
-void progress_new_card() { firstError.clear(); }
+void progress_new_card() {
+  firstError.clear();
+  holding = holdBegan = heldTold = false;
+}
 
 void say_interrupted() {
   print(INTERRUPTED);

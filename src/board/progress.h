@@ -16,7 +16,7 @@ const std::string &first_error_line();  // without its line end; empty when none
 // While quiet (a listing's checks and compares) nothing is shown; the
 // first error line is still kept.
 void progress_quiet(bool quiet);
-// The first error line starts anew: the next card's (+list, +all).
+// The first error line and the hold start anew: the next card's (+list, +all).
 void progress_new_card();
 // The run was interrupted before the Flash was touched: said on a line of
 // its own, which is then the first error line, whatever was said before.

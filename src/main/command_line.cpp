@@ -25,6 +25,9 @@ void declare_command_line(command_line *cl) {
   cl->options[OPTION_ALL] =
       arg_option{"all", ARG_BOOLEAN, "bring every card on this host up to date with the BIT file", {}, 0, {}};
   cl->options[OPTION_ALL].defaultValue.b = 0;
+  cl->options[OPTION_CARDS] =
+      arg_option{"cards", ARG_UINT, "how many cards this host has (+list, +all: each is tried)", {}, 0, {}};
+  cl->options[OPTION_CARDS].defaultValue.u = 0;
   cl->options[OPTION_FAST] = arg_option{
       "fast", ARG_BOOLEAN, "erase only the blocks needed, program through the Flash's write buffer",
       {},     0,           {}};

@@ -13,12 +13,14 @@ std::string holder_text(long holder) { return holder > 0 ? " (process " + std::t
 
 }  // namespace
 
-bool take_host_lock(uint32_t waitSeconds, host_lock *lock) {
+bool open_host_lock(host_lock *lock) {
   std::string reason;
-  if (!platform_open_host_lock(lock, &reason)) {
-    say("*** Cannot open the host lock %s: %s\n", lock->name.c_str(), reason.c_str());
-    return false;
-  }
+  if (platform_open_host_lock(lock, &reason)) return true;
+  say("*** Cannot open the host lock %s: %s\n", lock->name.c_str(), reason.c_str());
+  return false;
+}
+
+bool take_host_lock(uint32_t waitSeconds, host_lock *lock) {
   long holder = 0;
   if (platform_try_host_lock(lock, &holder)) return true;
   if (waitSeconds > 0) {

@@ -9,6 +9,8 @@
 
 #include "platform/platform.h"
 
+// Opens it, taking nothing yet; false, said, when it cannot be.
+bool open_host_lock(host_lock *lock);
 // True when the run holds the lock. Held by another run, false, said, unless
 // it is freed within waitSeconds; an interrupt while waiting ends the wait.
 bool take_host_lock(uint32_t waitSeconds, host_lock *lock);

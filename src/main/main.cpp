@@ -59,6 +59,17 @@ bool options_before_path(const arg_set &set) {
   return true;
 }
 
+// /cards N counts the cards of +list and +all, at least one.
+bool cards_counted(const command_line &cl, bool everyCard) {
+  const arg_option &cards = cl.options[OPTION_CARDS];
+  if (cards.given == 0) return true;
+  if (!everyCard)
+    say("*** /cards can only be used with +list or +all: it is how many cards they take\n");
+  else if (cards.value.u == 0)
+    say("*** /cards must be at least 1: it is how many cards this host has\n");
+  return everyCard && cards.value.u != 0;
+}
+
 // A .bit path for every run but a listing, and no option that +list or
 // +all cannot honour.
 bool command_line_holds(const command_line &cl) {
@@ -86,7 +97,7 @@ bool command_line_holds(const command_line &cl) {
       say("*** %s cannot be used with %s: %s\n", r.option, r.with, r.why);
       return false;
     }
-  return options_before_path(cl.set);
+  return cards_counted(cl, list || all) && options_before_path(cl.set);
 }
 
 // The cards the command line names: one, or every card of the host.
@@ -116,8 +127,8 @@ int sorvel_main(int argc, char **argv) {
   run_result run = run_result::failed;
   host_lock lock;
   if (parse_command_line("sorvel", argc, argv, &cl.set) == 0 && command_line_holds(cl) &&
-      open_run_log(cl, &log) && take_host_lock(cl.options[OPTION_WAIT].value.u, &lock) &&
-      bind_korvan_library())
+      open_run_log(cl, &log) && open_host_lock(&lock) && log_spares_the_lock(&log, lock.identity) &&
+      take_host_lock(cl.options[OPTION_WAIT].value.u, &lock) && bind_korvan_library())
     result = run_cards(cl, &log, &buffer, &run);
 
   if (buffer != nullptr) {
@@ -129,7 +140,8 @@ int sorvel_main(int argc, char **argv) {
     g_card = 0;
   }
   platform_close_host_lock(&lock);  // after the card
-  if (platform_interrupted() && !progress_hold_began()) say_interrupted();
+  // +list and +all tell an interrupt in the lines of the card it came to.
+  if (platform_interrupted() && !progress_hold_began() && !log.cardsRecorded) say_interrupted();
   result = end_run_log(&log, run, result);
   platform_end_output();
   platform_end_if_interrupted();  // the card closed first

@@ -161,22 +161,28 @@ uint32_t compare_quietly(const uint8_t *data, run_record *record) {
 run_result programming_run(const run_request &request, uint8_t **buffer) {
   run_record *record = request.record;
   if (!load_and_clock(request.bitPath, buffer, record) || !identify_flash(record)) return run_result::failed;
-  record->fast = request.fast && request.write;  // a compare makes no query
-  const uint32_t bufferBytes = record->fast ? ask_for_the_buffer() : 0;
+  // A compare makes no query, nor does a card that +all leaves alone: asked once it is to be rewritten.
+  record->fast = request.fast && request.write;
+  uint32_t bufferBytes = record->fast && !request.compareFirst ? ask_for_the_buffer() : 0;
   if (request.backupPath != nullptr &&
       !timed(record, PHASE_BACKUP, [&] { return back_up_flash(request.backupPath, request.cardName); }))
     return run_result::failed;
   if (!request.write) return compare(*buffer, record);
-  if (request.compareFirst && compare_quietly(*buffer, record) == 0) {
-    say("The Flash holds %s: left alone\n", request.bitPath);
-    record->action = "compare";
-    return run_result::done;
-  }
   if (request.compareFirst) {
-    record->action = "write";
-    say("The Flash differs from %s in %lu of %lu bytes: rewriting it\n", request.bitPath,
+    record->fast = false;
+    if (compare_quietly(*buffer, record) == 0) {
+      say("The Flash holds %s: left alone\n", request.bitPath);
+      record->action = "compare";
+      return run_result::done;
+    }
+    say("The Flash differs from %s in %lu of %lu bytes%s\n", request.bitPath,
         static_cast<unsigned long>(*record->differing),
-        static_cast<unsigned long>(FLASH_LEAD_IN_BYTES + g_bitstream_length));
+        static_cast<unsigned long>(FLASH_LEAD_IN_BYTES + g_bitstream_length),
+        platform_interrupted() ? "" : ": rewriting it");
+    if (platform_interrupted()) return run_result::failed;
+    record->action = "write";
+    record->fast = request.fast;
+    if (record->fast) bufferBytes = ask_for_the_buffer();
   }
   if (platform_interrupted()) return run_result::failed;  // up to here nothing has been written
   platform_restart_calls();  // from the first erase on, the run goes on to its end

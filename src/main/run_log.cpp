@@ -67,19 +67,34 @@ bool open_run_log(const command_line &cl, run_log *log) {
   return false;
 }
 
+bool log_spares_the_lock(run_log *log, const file_identity &lock) {
+  if (log->file.handle == -1 || !same_file(log->file.identity, lock)) return true;
+  say("*** Cannot open the log file %s: it is the host lock file\n", log->path);
+  platform_close_log(&log->file);
+  if (log->file.created) platform_remove(log->path);
+  return false;
+}
+
 int append_run_record(run_log *log, run_result run, int result) {
+  const std::string action = log->record.action;
+  return append_card_record(log,
+                            run == run_result::done      ? (action == "write"  ? "written"
+                                                            : action == "list" ? "listed"
+                                                                               : "same")
+                            : run == run_result::differs ? "differs"
+                                                         : "failed",
+                            result);
+}
+
+int append_card_record(run_log *log, const char *outcome, int result) {
   if (log->file.handle == -1) return result;
   run_record &r = log->record;
-  const std::string action = r.action;
-  r.result = run == run_result::done      ? (action == "write"  ? "written"
-                                             : action == "list" ? "listed"
-                                                                : "same")
-             : run == run_result::differs ? "differs"
-                                          : "failed";
+  r.result = outcome;
   if (!first_error_line().empty()) r.error = first_error_line();
   r.interrupted = platform_interrupted();
   r.exitStatus = result;
   r.totalSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - log->start).count();
+  platform_flush_output();  // every line said before the record is out before it: neither cuts the other
   std::string reason;
   if (platform_append(log->file, run_record_json(r) + "\n", &reason)) return result;
   say("*** Cannot write the log file %s: %s\n", log->path, reason.c_str());

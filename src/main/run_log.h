@@ -27,9 +27,15 @@ void start_run_log(int argc, char **argv, run_log *log);
 // .bit file or the backup file however named, or an existing .bit file (a
 // log this run created for that is removed again).
 bool open_run_log(const command_line &cl, run_log *log);
+// False, said, when the open log is the host lock file (flocking it for a
+// record would wait on this run's own lock); the log is then closed, and
+// removed when this run created it.
+bool log_spares_the_lock(run_log *log, const file_identity &lock);
 // The record of the run, or of the card just ended, completed and appended
 // when there is a log; the result, or -1 (said) when it could not be written.
 int append_run_record(run_log *log, run_result run, int result);
+// The same with the record's result given: skipped, refused, not tried.
+int append_card_record(run_log *log, const char *outcome, int result);
 // The record made anew for the card at index: what the command line and the
 // .bit file said is kept.
 void start_card_record(run_record *record, uint32_t index, const char *action);

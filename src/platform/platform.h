@@ -88,10 +88,15 @@ void platform_close_log(log_file *log);
 
 // The host-wide lock that every run that opens a card holds, across users
 // and sessions: SORVEL_LOCK names another (a file path on POSIX, a mutex
-// name on Windows). The system releases it however the process ends.
+// name on Windows). The system releases it however the process ends. On
+// POSIX a run also holds a socket named after the file's path, so that a
+// lock file removed or replaced while held lets no second run in; a run
+// never removes the file.
 struct host_lock {
   std::string name;
   intptr_t handle = -1;
+  intptr_t guard = -1;     // POSIX: the listening socket
+  file_identity identity;  // POSIX: the lock file, as opened
   bool held = false;
 };
 // Opens the lock (never creating over another's file); false with the reason.
@@ -111,6 +116,9 @@ std::string platform_utf8(const wchar_t *text);
 // as they are. platform_end_output flushes what is still on its way.
 void platform_start_output();
 void platform_end_output();
+// Everything written to standard output so far is out of the process (on
+// Windows, through the console relay too), before a record goes elsewhere.
+void platform_flush_output();
 // Standard output is not a terminal and standard error is (a pipeline
 // whose reader may go): a line the operator must see goes to both.
 bool platform_only_stderr_is_a_terminal();
@@ -124,7 +132,8 @@ bool platform_only_stderr_is_a_terminal();
 // file-size limit fails and the run goes on.
 void platform_note_interrupts();
 void platform_restart_calls();
-bool platform_interrupted();  // one has come since they were noted
+void platform_cut_calls_short();  // as from the start again: the next card of +all
+bool platform_interrupted();      // one has come since they were noted
 // Ends the process as the first noted interrupt would have ended it: by
 // that signal's default action, or with the status of a program ended by
 // Ctrl-C. Returns when none came.

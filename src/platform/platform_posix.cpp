@@ -3,7 +3,6 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -13,8 +12,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -215,82 +212,9 @@ void platform_close_log(log_file *log) {
   log->handle = -1;
 }
 
-namespace {
-
-// /run/lock where the system has it, else /tmp itself: never a folder of one user's.
-std::string host_lock_name() {
-  const char *named = std::getenv("SORVEL_LOCK");
-  if (named != nullptr && *named != '\0') return named;
-  struct stat info;
-  return stat("/run/lock", &info) == 0 && S_ISDIR(info.st_mode) ? "/run/lock/sorvel.lock"
-                                                                : "/tmp/sorvel.lock";
-}
-
-// The process that holds a flock on the file, from /proc/locks; 0 when unknown.
-long lock_holder(int fd) {
-  struct stat info;
-  if (fstat(fd, &info) != 0) return 0;
-  char file[64];
-  std::snprintf(file, sizeof file, "%02x:%02x:%llu", major(info.st_dev), minor(info.st_dev),
-                static_cast<unsigned long long>(info.st_ino));
-  std::ifstream locks("/proc/locks");
-  for (std::string line; std::getline(locks, line);) {
-    std::istringstream words(line);
-    std::string number, kind, mode, access, where;
-    long pid = 0;
-    if (words >> number >> kind >> mode >> access >> pid >> where && kind == "FLOCK" && where == file &&
-        pid > 0)
-      return pid;  // a waiter's line has "->" where the kind is
-  }
-  return 0;
-}
-
-}  // namespace
-
-// An existing lock file is opened without O_CREAT: a sticky folder may
-// refuse creating over another user's file. A missing one is created
-// exclusively and made readable by every user; reading is enough for flock.
-bool platform_open_host_lock(host_lock *lock, std::string *reason) {
-  lock->name = host_lock_name();
-  constexpr int FLAGS = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  const char *name = lock->name.c_str();
-  int fd = open(name, FLAGS);
-  if (fd < 0 && errno == ENOENT) {
-    fd = open(name, FLAGS | O_CREAT | O_EXCL, 0644);
-    if (fd >= 0)
-      (void)fchmod(fd, 0644);  // whatever the umask
-    else if (errno == EEXIST)
-      fd = open(name, FLAGS);  // made by another run meanwhile
-  }
-  if (fd < 0) {
-    *reason = reason_of(errno);
-    return false;
-  }
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    *reason = "not a regular file";
-    return false;
-  }
-  lock->handle = fd;
-  return true;
-}
-
-bool platform_try_host_lock(host_lock *lock, long *holder) {
-  const int fd = static_cast<int>(lock->handle);
-  lock->held = flock(fd, LOCK_EX | LOCK_NB) == 0;
-  *holder = lock->held ? 0 : lock_holder(fd);
-  return lock->held;
-}
-
-void platform_close_host_lock(host_lock *lock) {
-  if (lock->handle >= 0) close(static_cast<int>(lock->handle));  // the lock goes with it
-  lock->handle = -1;
-  lock->held = false;
-}
-
 void platform_start_output() {}
 void platform_end_output() {}
+void platform_flush_output() { std::fflush(stdout); }
 bool platform_only_stderr_is_a_terminal() { return isatty(1) == 0 && isatty(2) != 0; }
 
 namespace {
@@ -333,6 +257,7 @@ void platform_note_interrupts() {
 }
 
 void platform_restart_calls() { install(SA_RESTART); }
+void platform_cut_calls_short() { install(0); }
 
 bool platform_interrupted() { return held_signal != 0; }
 

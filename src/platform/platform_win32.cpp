@@ -255,19 +255,38 @@ size_t whole_sequences(const unsigned char *bytes, size_t n) {
   return tail + 1 >= length ? n : n - 1 - tail;
 }
 
+// Bytes are taken from the pipe and written to the console under one lock,
+// so that once the pipe is seen empty under it, all that went in is shown.
+CRITICAL_SECTION relaying;
+HANDLE relayPipe = nullptr;
+constexpr DWORD RELAY_PAUSE_MS = 1;
+
+DWORD pipe_holds(HANDLE pipe, bool *open) {
+  DWORD held = 0;
+  *open = PeekNamedPipe(pipe, nullptr, 0, nullptr, &held, nullptr) != 0;
+  return *open ? held : 0;
+}
+
 DWORD WINAPI relay(void *pipe) {
   char bytes[4096];
   size_t kept = 0;
-  DWORD got = 0;
-  while (ReadFile(pipe, bytes + kept, static_cast<DWORD>(sizeof bytes - kept), &got, nullptr) && got > 0) {
-    const size_t n = kept + got;
-    const size_t whole = whole_sequences(reinterpret_cast<unsigned char *>(bytes), n);
-    write_console(bytes, whole);
-    kept = n - whole;
-    std::memmove(bytes, bytes + whole, kept);
+  for (bool open = true; open;) {
+    EnterCriticalSection(&relaying);
+    const DWORD held = pipe_holds(pipe, &open);
+    DWORD got = 0;
+    if (held > 0 && ReadFile(pipe, bytes + kept,
+                             held < sizeof bytes - kept ? held : static_cast<DWORD>(sizeof bytes - kept),
+                             &got, nullptr)) {
+      const size_t n = kept + got;
+      const size_t whole = whole_sequences(reinterpret_cast<unsigned char *>(bytes), n);
+      write_console(bytes, whole);
+      kept = n - whole;
+      std::memmove(bytes, bytes + whole, kept);
+    }
+    LeaveCriticalSection(&relaying);
+    if (open && held == 0) Sleep(RELAY_PAUSE_MS);
   }
   write_console(bytes, kept);
-  CloseHandle(pipe);
   return 0;
 }
 
@@ -330,6 +349,7 @@ void platform_start_output() {
     return;  // redirected: the UTF-8 bytes as they are
   if (CreatePipe(&readEnd, &writeEnd, nullptr, 0) == 0) return;
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(writeEnd), _O_WRONLY | _O_TEXT);
+  InitializeCriticalSection(&relaying);
   const HANDLE thread = fd < 0 ? nullptr : CreateThread(nullptr, 0, relay, readEnd, 0, nullptr);
   if (thread == nullptr) {
     if (fd >= 0)
@@ -344,9 +364,11 @@ void platform_start_output() {
   _close(fd);  // without the duplicate, the relay ends at once
   if (relayed) {
     relayThread = thread;
+    relayPipe = readEnd;
   } else {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
+    CloseHandle(readEnd);
   }
 }
 
@@ -356,7 +378,19 @@ void platform_end_output() {
   _close(_fileno(stdout));  // the pipe's last writer: the relay reads to its end
   WaitForSingleObject(relayThread, INFINITE);
   CloseHandle(relayThread);
-  relayThread = nullptr;
+  CloseHandle(relayPipe);
+  relayThread = relayPipe = nullptr;
+}
+
+void platform_flush_output() {
+  std::fflush(stdout);
+  for (bool open = relayThread != nullptr; open;) {
+    EnterCriticalSection(&relaying);
+    const DWORD held = pipe_holds(relayPipe, &open);
+    LeaveCriticalSection(&relaying);
+    if (held == 0) return;
+    Sleep(RELAY_PAUSE_MS);
+  }
 }
 
 namespace {
@@ -373,6 +407,7 @@ BOOL WINAPI note_interrupt(DWORD event) {
 
 void platform_note_interrupts() { SetConsoleCtrlHandler(note_interrupt, TRUE); }
 void platform_restart_calls() {}  // no call waits on an interrupt here
+void platform_cut_calls_short() {}
 
 bool platform_interrupted() { return interrupt_held != 0; }
 

@@ -31,11 +31,11 @@ struct run_record {
   std::optional<std::string> bitPath;  // null: the run was given none (+list)
   std::optional<bit_facts> bit;
   std::optional<uint32_t> dataBytes;
-  const char *action = "write";             // write, compare, list
+  const char *action = "write";             // write, compare, list; none: the Flash not reached
   bool fast = false;                        // +fast, on a run that writes
   std::optional<uint32_t> blocksRewritten;  // +fast through the buffer: the blocks written again
   const char *backup = nullptr;
-  const char *result = "failed";  // written, same, differs, listed, failed
+  const char *result = "failed";  // written, same, differs, listed, failed, skipped, refused, not tried
   std::optional<std::string> error;
   std::optional<uint32_t> differing;
   bool interrupted = false;

@@ -52,6 +52,7 @@ inline const char *const USAGE =  // sorvel /?
     "       /wait     uint             0  wait this many seconds for another run on this host\n"
     "     -/+list  boolean         FALSE  list every card on this host (with a BIT file: compare each)\n"
     "      -/+all  boolean         FALSE  bring every card on this host up to date with the BIT file\n"
+    "      /cards     uint             0  how many cards this host has (+list, +all: each is tried)\n"
     "     -/+fast  boolean         FALSE  erase only the blocks needed, program through the Flash's write "
     "buffer\n";
 
