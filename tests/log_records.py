@@ -117,6 +117,52 @@ try:
                                                         "exit_status": 1, "bit.sha256": sha256sum(SAMPLE)})):
         check(name, record, dict(expected, action="compare"))
 
+    # +all +fast: a card that holds the file gets no query; one that does not open, one of another model, one a
+    # check refuses each have their record; an interrupt before card 4's erase is told in its lines, its row and
+    # its record, and no card after it is looked at.
+    cards = ("trace = t0.txt\n[card]\nfail = open\n[card]\nboard_type = 6\n[card]\nlogic_revision = 0x10\n"
+             "[card]\nflash_image = other.bin\ninterrupt = read:5\n[card]\n")
+    before = len(records(work))
+    out = []
+    expect("all", "status", sorvel(work, ["/log", "run.log", "+all", "+fast", "b.bit"], cards, output=out), 128 + 2)
+    got = records(work)[before:]
+    expect("all", "records", [r["card"]["number"] for r in got], [0, 1, 2, 3, 4])
+    none = {"action": "none", "exit_status": -1, "result": "failed", "interrupted": False, "fast": False}
+    for name, record, expected in (
+            ("all_same", got[0], {"result": "same", "action": "compare", "fast": False, "exit_status": 0}),
+            ("all_not_opened", got[1], dict(none, board_type=None, card_info=None,
+                                            error="*** Failed to open card with index 1: injected failure")),
+            ("all_skipped", got[2], dict(none, result="skipped", exit_status=0, board_type=6, error=None)),
+            ("all_refused", got[3], dict(none, result="refused", bridge_revision=0,
+                                         error="*** Current Bridge revision too low.")),
+            ("all_interrupted", got[4], dict(none, action="compare", interrupted=True,
+                                             error="*** Interrupted before the Flash was touched"))):
+        check(name, record, expected)
+    lines = out[0].decode().split("\n")
+    expect("all", "last lines", lines[-9:], [
+        "*** Interrupted before the Flash was touched", "Summary:", "    0  Halcyra       left alone: holds the file",
+        "    1  -             not opened: injected failure",
+        "    2  board type 6  skipped: neither a Halcyra nor a Perinel",
+        "    3  Halcyra       refused: Current Bridge revision too low.",
+        "    4  Halcyra       interrupted before its erase", "    -  cards after index 4 not looked at: interrupted", ""])
+    expect("all", "query", [line for line in open(os.path.join(work, "t0.txt")) if line.startswith("W lib 1c 98")], [])
+    # After a failed rewrite (a locked Flash) the next card is named from its card information alone.
+    expect("not_tried", "status", sorvel(work, ["/log", "run.log", "+all", "b.bit"],
+                                         "flash_image = locked.bin\nflash_lock = 1\n[card]\nboard_type = 8\n"), 255)
+    got = records(work)[-2:]
+    check("failed_rewrite", got[0], {"action": "write", "result": "failed", "exit_status": -1})
+    check("not_tried", got[1], dict(none, result="not tried", board_type=8, flash=None, bridge_revision=None, error=None,
+                                    card_info="00" * 8 + "08" + "00" * 28 + "12" + "00" * 2))
+
+    # 40 cards to a log that is the output, through a pipe: every row whole, each followed by its record.
+    out = []
+    expect("pipe_40", "status", sorvel(work, ["/log", "/dev/stdout", "+list"], "[card]\n" * 39, output=out), 0)
+    lines = out[0].decode().split("\n")
+    row = "  Halcyra       rev02   28/06/2019 09:05:07  0x0         library  vendor 89, device 17, lock 0"
+    expect("pipe_40", "rows", [line for line in lines if not line.startswith("{")],
+           [lines[0]] + ["%5d%s" % (k, row) for k in range(40)] + ["No card at index 40: no such card", ""])
+    expect("pipe_40", "records", [json.loads(lines[2 + 2 * k])["card"]["number"] for k in range(40)], list(range(40)))
+
     # A record that cannot be written whole (a file-size limit) is cut off again: only whole lines.
     log = os.path.join(work, "run.log")
     kept = open(log, "rb").read()

@@ -580,6 +580,63 @@ TEST(Runs, AllCardsUpdatedUntilARewriteFails) {
             (std::vector<std::string>{"call open_index 6 -> 0", "call card_info -> 0", "call close -> 0"}));
 }
 
+// /cards N: exactly indices 0 to N-1 are cards and index N must not open;
+// +all checks that first and writes nothing when the host is otherwise.
+TEST(Runs, CardsCountIsHeldAgainstTheHost) {
+  run r(path::library,
+        "[card]\nflash_image = c0.bin\n[card]\nflash_image = c1.bin\n[card]\nflash_image = c2.bin\n", {"-h"});
+  const std::string row =
+      "  Halcyra       rev02   28/06/2019 09:05:07  0x0         library  vendor 89, device 17, lock 0\n";
+  const std::string listed = LIST_HEAD + "\n    0" + row + "    1" + row + "    2" + row;
+  const std::string more = "*** A card answers at index 2: this host has more cards than /cards 2\n";
+  const std::string untouched = "Nothing was written: the cards of this host are not as /cards ";
+  const struct {
+    std::vector<std::string> args;
+    std::string out, calls;
+    int status;
+  } rows[] = {
+      {{"/cards", "3", "+list"}, listed + "No card at index 3: no such card\n", "", 0},
+      {{"/cards", "2", "+list"}, listed.substr(0, listed.rfind("    2")) + more, "", test::FAILED_STATUS},
+      {{"/cards", "4", "+list"},
+       listed + "*** No card at index 3: no such card (/cards 4)\nNo card at index 4: no such card\n",
+       "",
+       test::FAILED_STATUS},
+      {{"/cards", "2", "+all", "b.bit"},
+       more + untouched + "2 says\n",
+       "call open_index 0 -> 0|call close -> 0|call open_index 1 -> 0|call close -> 0|call open_index 2 -> "
+       "0|call close -> 0|",
+       test::FAILED_STATUS},
+      {{"/cards", "4", "+all", "b.bit"},
+       "*** No card at index 3: no such card (/cards 4)\n" + untouched + "4 says\n",
+       "",
+       test::FAILED_STATUS},
+      {{"/cards", "1", "b.bit"},
+       "*** /cards can only be used with +list or +all: it is how many cards they take\n",
+       "",
+       test::FAILED_STATUS},
+      {{"/cards", "0", "+list"},
+       "*** /cards must be at least 1: it is how many cards this host has\n",
+       "",
+       test::FAILED_STATUS},
+  };
+  for (const auto &c : rows) {
+    for (int k = 0; k < 3; ++k)
+      test::write_file(r.dir.file("c" + std::to_string(k) + ".bin"), OLDER);
+    std::filesystem::remove(r.dir.file("trace.txt"));
+    const test::run_result counted = test::run_sorvel(r.dir.path(), c.args, "card.ini");
+    EXPECT_EQ(counted.out, c.out) << c.args[1];
+    EXPECT_EQ(counted.status, c.status) << c.args[1];
+    r.trace = test::read_lines(r.dir.file("trace.txt"));
+    EXPECT_TRUE(c.calls.empty() || r.joined("call ") == c.calls) << r.joined("call ");
+    for (int k = 0; k < 3; ++k)
+      EXPECT_TRUE(test::read_file(r.dir.file("c" + std::to_string(k) + ".bin")) == OLDER);
+  }
+  const test::run_result all = test::run_sorvel(r.dir.path(), {"/cards", "3", "+all", "b.bit"}, "card.ini");
+  EXPECT_EQ(all.status, 0) << all.out;
+  for (int k = 0; k < 3; ++k)
+    EXPECT_TRUE(test::read_file(r.dir.file("c" + std::to_string(k) + ".bin")) == programmed(r.data));
+}
+
 // +fast through the Flash's write buffer: the query, then 24 bytes in one
 // chunk, on the bus exactly as their step tables say.
 TEST(Runs, FastRunAsksTheQueryAndFillsTheBuffer) {
@@ -706,10 +763,15 @@ TEST(Runs, LogThatWouldHarmAnotherFileIsRefused) {
   std::filesystem::create_hard_link(r.dir.file("b.bit"), r.dir.file("link.bit"));
   std::filesystem::copy_file(r.dir.file("b.bit"), r.dir.file("copy.bit"));
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"/log", "b.bit", "b.bit"}, "b.bit: it is the BIT file"},
-      {{"/log", "link.bit", "b.bit"}, "link.bit: it is the BIT file"},
-      {{"/log", "copy.bit", "b.bit"}, "copy.bit: it holds a BIT file"},
-      {{"/backup", "old.bit", "/log", "./old.bit", "b.bit"}, "./old.bit: it is the backup file"}};
+    {{"/log", "b.bit", "b.bit"}, "b.bit: it is the BIT file"},
+    {{"/log", "link.bit", "b.bit"}, "link.bit: it is the BIT file"},
+    {{"/log", "copy.bit", "b.bit"}, "copy.bit: it holds a BIT file"},
+    {{"/backup", "old.bit", "/log", "./old.bit", "b.bit"}, "./old.bit: it is the backup file"},
+#if !defined(_WIN32)  // the lock is a mutex there
+    {{"/log", std::getenv("SORVEL_LOCK"), "+list"},
+     std::string(std::getenv("SORVEL_LOCK")) + ": it is the host lock file"},
+#endif
+  };
   for (const auto &c : cases) {
     const test::run_result refused = test::run_sorvel(r.dir.path(), c.first, "card.ini");
     EXPECT_EQ(refused.out, "*** Cannot open the log file " + c.second + "\n");
@@ -803,6 +865,27 @@ TEST(Runs, InterruptEndsACallThatWaits) {
   EXPECT_EQ(cut.status, test::TERM_STATUS);
 }
 
+// After a rewrite of +all, an interrupt still cuts short the next card's
+// open (the card file made a FIFO under it): no card after it is opened.
+TEST(Runs, InterruptEndsTheNextCardsOpenAfterARewrite) {
+  run r(path::library, "[card]\nbusy_ms = erase:10\n[card]\n", {"-h"});
+  test::write_text(
+      r.dir.file("cut.sh"),
+      "rm trace.txt; " SORVEL_EXE
+      " +all b.bit >out.txt & run=$!\n"
+      "until grep -q clock trace.txt 2>/dev/null; do sleep 0.05; done; rm card.ini; mkfifo card.ini\n"
+      "until grep -q close trace.txt; do sleep 0.05; done; sleep 0.3\n"
+      "kill -TERM $run; (sleep 5; kill -KILL $run) >/dev/null 2>&1 &\n"
+      "wait $run; echo $? >status.txt\n");
+  shell_run(r, "sh cut.sh");
+  const std::vector<std::string> out = test::read_lines(r.dir.file("out.txt"));
+  EXPECT_EQ(std::vector<std::string>(out.end() - std::min<size_t>(out.size(), 3), out.end()),
+            (std::vector<std::string>{"Summary:", "    0  Halcyra       rewritten and verified",
+                                      "    -  cards after index 0 not looked at: interrupted"}));
+  EXPECT_EQ(test::read_lines(r.dir.file("status.txt")), std::vector<std::string>{"143"});
+  EXPECT_TRUE(test::read_file(r.dir.file("flash.bin")) == programmed(r.data));
+}
+
 // The held line reaches a terminal that standard error shows when standard
 // output goes elsewhere (a pipeline), and is shown once where both are it.
 TEST(Runs, HeldLineReachesTheTerminalOfAPipeline) {
@@ -830,8 +913,9 @@ TEST(Runs, BackupOfTheLongestNameIsWritten) {
 }
 
 // One run at a time on a host. While a first run holds the lock, a second is refused at once with no card
-// call, also as another user; one with a lock of its own runs beside it; one that waits runs once the first
-// ends, which is unharmed. An interrupt ends a wait; a holder killed with SIGKILL frees the lock at once.
+// call, also once the lock file is removed and made anew, and as another user; one with a lock of its own
+// runs beside it; one that waits runs once the first ends, which is unharmed. An interrupt ends a wait; a
+// holder killed with SIGKILL frees the lock at once.
 TEST(Runs, OneRunAtATimeOnAHost) {
   run r(path::library, "trace = none\nbusy_ms = erase:40\n", {"-h"});  // 64 erases of 40 ms
   test::write_text(r.dir.file("lock.sh"), R"(export SORVEL_LOCK=$PWD/host.lock
@@ -839,6 +923,7 @@ cards() { printf '[card]\nflash_image = %s.bin\ntrace = %s.txt\n%s\n' $1 $1 "$2"
 cards second; cards third; cards fourth; cards fifth; cards sixth 'busy_ms = erase:40'
 s() { "$SORVEL" "$@"; echo $? >>statuses; }
 "$SORVEL" b.bit >first.txt & first=$!; echo $first >first.pid; sleep 0.5
+rm host.lock; : >host.lock  # "a stale lock cleared"
 KORVAN_SIM=second.ini s b.bit >refused.txt
 KORVAN_SIM=third.ini SORVEL_LOCK=$PWD/own.lock s b.bit >beside.txt
 KORVAN_SIM=fourth.ini s /wait 20 b.bit >waited.txt

@@ -373,7 +373,7 @@ int update_all_cards(const command_line &cl, run_log *log, uint8_t **buffer) {
   step next = step::end;
   for (; (next = next_card(&walk)) != step::end && next != step::interrupted; walk.lastSeen = walk.index++) {
     progress_new_card();
-    start_card_record(&log->record, walk.index, stopped ? "none" : "compare");
+    start_card_record(&log->record, walk.index, stopped || next == step::not_opened ? "none" : "compare");
     if (next == step::not_opened) {
       say("== Card index %lu\n", static_cast<unsigned long>(walk.index));
       say_not_opened(walk);

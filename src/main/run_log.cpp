@@ -90,7 +90,7 @@ int append_card_record(run_log *log, const char *outcome, int result) {
   if (log->file.handle == -1) return result;
   run_record &r = log->record;
   r.result = outcome;
-  if (!first_error_line().empty()) r.error = first_error_line();
+  if (result != 0 && !first_error_line().empty()) r.error = first_error_line();  // a skipped card is no error
   r.interrupted = platform_interrupted();
   r.exitStatus = result;
   r.totalSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - log->start).count();
