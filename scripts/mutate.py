@@ -4,12 +4,14 @@ Flash models: from a seed, single-line mutants are drawn, each one built and
 run against the Linux suite, and the file restored.
 
     python3 scripts/mutate.py --seed 1 --count 80
+    python3 scripts/mutate.py --seed 1 --count 40 --files src/main/host_view.cpp src/main/host_lock.cpp
 
 For each mutant it prints one line (killed, survived, or does not compile),
 then the score: killed / (killed + survived) over the mutants that compiled.
 With --recheck LOG (the output of an earlier run of the same seed over the
 same code) only the mutants that survived there are built and run again.
---count is the number of compiling mutants wanted. The suite leaves out the
+--count is the number of compiling mutants wanted. --files draws them from
+the files named only (paths from the top of the checkout). The suite leaves out the
 cases that take over 10 s (measured once, on the unmutated tree) and runs
 with the pauses of the utility shortened to nothing (a preloaded
 nanosleep), so that a mutant takes seconds; no test times anything.
@@ -146,8 +148,12 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--count", type=int, default=80, help="compiling mutants to run")
     parser.add_argument("--recheck", help="an earlier run's output: run only its survivors again")
+    parser.add_argument("--files", nargs="+", help="mutate these files only")
     args = parser.parse_args()
-    mutated = ["src"] + MODELS
+    for path in args.files or []:
+        if not os.path.isfile(os.path.join(ROOT, path)):
+            sys.exit("%s: no such file" % path)
+    mutated = args.files or ["src"] + MODELS
     if run(["git", "diff", "--quiet", "--"] + mutated).returncode != 0:
         sys.exit("src/ or the models have changes of their own: commit or restore them first")
     # Ended from outside, the mutant is still restored (the finally below).
@@ -168,7 +174,7 @@ def main():
     if not suite(exclude, env):
         sys.exit("the suite fails on the unmutated tree")
 
-    sites = [s for path in files() for s in sites_of(path)]
+    sites = [s for path in (args.files or files()) for s in sites_of(path)]
     random.Random(args.seed).shuffle(sites)
     earlier = []
     if args.recheck:
