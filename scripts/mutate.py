@@ -14,7 +14,8 @@ same code) only the mutants that survived there are built and run again.
 the files named only (paths from the top of the checkout). The suite leaves out the
 cases that take over 10 s (measured once, on the unmutated tree) and runs
 with the pauses of the utility shortened to nothing (a preloaded
-nanosleep), so that a mutant takes seconds; no test times anything.
+nanosleep in the utility's own processes), so that a mutant takes seconds;
+no test times anything.
 """
 import argparse
 import os
@@ -33,8 +34,17 @@ SLOW_SECONDS = 10.0
 SUITE_TIMEOUT = 120  # a mutant that hangs the suite is killed
 
 NO_SLEEP = r"""
+#define _GNU_SOURCE
+#include <errno.h>
+#include <string.h>
+#include <sys/syscall.h>
 #include <time.h>
-int nanosleep(const struct timespec *req, struct timespec *rem) { (void)req; (void)rem; return 0; }
+#include <unistd.h>
+/* Only the utility's own pauses: the tests' shell scripts still wait. */
+int nanosleep(const struct timespec *req, struct timespec *rem) {
+  if (strstr(program_invocation_short_name, "sorvel") != NULL) return 0;
+  return (int)syscall(SYS_nanosleep, req, rem);
+}
 """
 
 SWAPS = [(" <= ", " < "), (" < ", " <= "), (" >= ", " > "), (" > ", " >= "), (" == ", " != "),
