@@ -25,7 +25,7 @@ finish() {
 trap finish EXIT
 # The Linux packages, then the Windows ones: a mirror out of step for i386 still lets the Linux suites run.
 bash scripts/install-deps.sh cmake make g++ libgtest-dev libgmock-dev googletest valgrind g++-multilib qemu-user-static \
-  python3 gtkwave fusefat dosfstools clang libclang-rt-14-dev || true
+  python3 python3-jsonschema python3-pytest ansible-core gtkwave fusefat dosfstools clang libclang-rt-14-dev || true
 bash scripts/install-deps.sh g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 || true
 bash scripts/setup-i386.sh  # once: 32-bit programs emulated where the kernel runs none
 

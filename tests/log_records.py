@@ -11,8 +11,12 @@ import sys
 import tempfile
 import threading
 
+import jsonschema
+
 SORVEL, SAMPLE = os.path.abspath(sys.argv[1]), sys.argv[2]
-KEYS = ["time", "version", "arguments", "card", "board_type", "logic_revision", "bridge_revision", "build_date",
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs", "run-record.schema.json")) as f:
+    SCHEMA = jsonschema.Draft202012Validator(json.load(f))
+KEYS = ["time", "version", "record_version", "arguments", "card", "board_type", "logic_revision", "bridge_revision", "build_date",
         "control_address", "register_path", "card_info", "flash", "bit", "action", "fast", "blocks_rewritten", "backup",
         "result", "error",
         "differing_bytes", "interrupted", "exit_status", "seconds"]
@@ -39,7 +43,10 @@ def records(work, name="run.log"):
         lines = f.read().split(b"\n")
     if lines[-1] != b"":
         failures.append("the log does not end with a line end")
-    return [json.loads(line) for line in lines[:-1]]
+    out = [json.loads(line) for line in lines[:-1]]
+    for record in out:
+        failures.extend(f"schema: {e.message} in {record}" for e in SCHEMA.iter_errors(record))
+    return out
 
 
 def expect(name, what, actual, expected):
@@ -161,7 +168,9 @@ try:
     row = "  Halcyra       rev02   28/06/2019 09:05:07  0x0         library  vendor 89, device 17, lock 0"
     expect("pipe_40", "rows", [line for line in lines if not line.startswith("{")],
            [lines[0]] + ["%5d%s" % (k, row) for k in range(40)] + ["No card at index 40: no such card", ""])
-    expect("pipe_40", "records", [json.loads(lines[2 + 2 * k])["card"]["number"] for k in range(40)], list(range(40)))
+    piped = [json.loads(lines[2 + 2 * k]) for k in range(40)]
+    expect("pipe_40", "records", [r["card"]["number"] for r in piped], list(range(40)))
+    failures.extend(f"schema: {e.message}" for r in piped for e in SCHEMA.iter_errors(r))
 
     # A record that cannot be written whole (a file-size limit) is cut off again: only whole lines.
     log = os.path.join(work, "run.log")
@@ -171,7 +180,9 @@ try:
     # A log that is a pipe: the record arrives, and nothing is flushed to a disk.
     piped = []
     expect("pipe", "status", sorvel(work, ["/log", "/dev/stdout", "-write", "b.bit"], output=piped), 0)
-    check("pipe", json.loads(piped[0].split(b"\n")[-2]), {"result": "same"})
+    piped = json.loads(piped[0].split(b"\n")[-2])
+    failures.extend(f"schema: {e.message}" for e in SCHEMA.iter_errors(piped))
+    check("pipe", piped, {"result": "same"})
 
     # Before the card is opened: no card library, and a log that cannot be opened.
     lone = os.path.join(alone, os.path.basename(SORVEL))

@@ -208,13 +208,20 @@ bool platform_append(const log_file &log, const std::string &record, std::string
   const bool cuttable = log.guard != -1 &&
                         LockFileEx(guard, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole) &&
                         GetFileSizeEx(guard, &before);
+  // A region locked through one handle cannot be written through another,
+  // even of the same process: under the lock the record goes through the
+  // guard, at the end that the lock keeps still.
+  const HANDLE writer = cuttable ? guard : handle;
+  LARGE_INTEGER end = {};
   DWORD written = 0;
   DWORD error = 0;
-  if (WriteFile(handle, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) == 0)
+  if (cuttable && SetFilePointerEx(guard, end, nullptr, FILE_END) == 0)
+    error = GetLastError();
+  else if (WriteFile(writer, record.data(), static_cast<DWORD>(record.size()), &written, nullptr) == 0)
     error = GetLastError();
   else if (written != record.size())
     error = ERROR_DISK_FULL;
-  else if (log.disk && FlushFileBuffers(handle) == 0)  // on a pipe it would wait for the reader
+  else if (log.disk && FlushFileBuffers(writer) == 0)  // on a pipe it would wait for the reader
     error = GetLastError();
   if (error != 0 && cuttable && SetFilePointerEx(guard, before, nullptr, FILE_BEGIN)) SetEndOfFile(guard);
   if (log.guard != -1) UnlockFileEx(guard, 0, MAXDWORD, MAXDWORD, &whole);

@@ -49,6 +49,7 @@ std::string run_record_json(const run_record &r) {
             ", \"device\": " + std::to_string(r.flash->device) +
             ", \"lock\": " + std::to_string(r.flash->lock) + "}";
   return "{\"time\": " + json_string(r.time) + ", \"version\": " + json_string(SORVEL_VERSION) +
+         ", \"record_version\": " + std::to_string(RECORD_VERSION) +
          ", \"arguments\": [" + arguments + "], \"card\": {\"by\": " + (r.byIndex ? "\"index\"" : "\"id\"") +
          ", \"number\": " + std::to_string(r.cardNumber) + "}, \"board_type\": " + number(r.boardType) +
          ", \"logic_revision\": " + number(r.logicRevision) +

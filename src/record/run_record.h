@@ -44,5 +44,9 @@ struct run_record {
   double totalSeconds = 0;
 };
 
+// The record's own version: raised whenever a key changes meaning or goes,
+// so that a reader of the logs can refuse records it does not know.
+constexpr int RECORD_VERSION = 1;
+
 // The record as one line of JSON, without the line end.
 std::string run_record_json(const run_record &record);
