@@ -1,0 +1,14 @@
+# -*- coding: utf-8 -*-
+# Copyright: the sorvel developers
+# GNU General Public License v3.0+ (see https://www.gnu.org/licenses/gpl-3.0.txt)
+"""sorvel.cards.update: every card of the host brought up to date with src (+all); check mode lists them (+list)."""
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+from ansible_collections.sorvel.cards.plugins.plugin_utils.sorvel_run import SorvelAction
+
+
+class ActionModule(SorvelAction):
+    LISTING = False
