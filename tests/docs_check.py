@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The documentation against the code: every relative link of README.md and
 docs/ names a file that exists, every option of the usage text has its line
-in docs/usage.md, and every folder that holds source files is named on
-docs/layout.md.
+in docs/usage.md, every folder that holds source files is named on
+docs/layout.md, and the collection's version is the utility's as SemVer.
     docs_check.py ROOT SORVEL"""
 import os
 import re
@@ -41,6 +41,11 @@ files = subprocess.run(["git", "-C", ROOT, "ls-files"], stdout=subprocess.PIPE, 
 folders = {os.path.dirname(f) for f in files if f.endswith(SOURCES) and os.path.dirname(f)}
 for folder in sorted(folders - listed):
     failures.append(f"docs/layout.md: the folder {folder} is not named")
+
+project = re.search(r"project\(sorvel VERSION ([0-9.]+)", text("CMakeLists.txt")).group(1)
+galaxy = re.search(r"^version: (\S+)$", text("ansible/ansible_collections/sorvel/cards/galaxy.yml"), re.M).group(1)
+if galaxy != ".".join((project.split(".") + ["0", "0"])[:3]):
+    failures.append(f"galaxy.yml: version {galaxy} is not the utility's {project}")
 
 for failure in failures:
     print("FAILED:", failure)

@@ -161,15 +161,27 @@ try:
     check("not_tried", got[1], dict(none, result="not tried", board_type=8, flash=None, bridge_revision=None, error=None,
                                     card_info="00" * 8 + "08" + "00" * 28 + "12" + "00" * 2))
 
-    # 40 cards to a log that is the output, through a pipe: every row whole, each followed by its record.
+    # An interrupt during the first card of a listing: that card is listed, none after it is looked at.
     out = []
-    expect("pipe_40", "status", sorvel(work, ["/log", "/dev/stdout", "+list"], "[card]\n" * 39, output=out), 0)
+    expect("list_interrupted", "status", sorvel(work, ["/log", "run.log", "+list"], "interrupt = read:1\n[card]\n",
+                                                output=out), 128 + 2)
+    expect("list_interrupted", "last line", out[0].decode().split("\n")[-2],
+           "    -  cards after index 0 not looked at: interrupted")
+    expect("list_interrupted", "records", [r["card"]["number"] for r in records(work)[-1:]], [0])
+
+    # 40 cards to a log that is the output, through a pipe: every row whole, each followed by its record. The
+    # last is refused, which is no error of the list.
+    out = []
+    expect("pipe_40", "status", sorvel(work, ["/log", "/dev/stdout", "+list"],
+                                       "[card]\n" * 39 + "logic_revision = 0x10\n", output=out), 0)
     lines = out[0].decode().split("\n")
     row = "  Halcyra       rev02   28/06/2019 09:05:07  0x0         library  vendor 89, device 17, lock 0"
+    refused = "   39  Halcyra       rev00   -                    0x0         library  refused: Current Bridge revision too low."
     expect("pipe_40", "rows", [line for line in lines if not line.startswith("{")],
-           [lines[0]] + ["%5d%s" % (k, row) for k in range(40)] + ["No card at index 40: no such card", ""])
+           [lines[0]] + ["%5d%s" % (k, row) for k in range(39)] + [refused, "No card at index 40: no such card", ""])
     piped = [json.loads(lines[2 + 2 * k]) for k in range(40)]
-    expect("pipe_40", "records", [r["card"]["number"] for r in piped], list(range(40)))
+    expect("pipe_40", "records", [(r["card"]["number"], r["result"]) for r in piped],
+           [(k, "listed") for k in range(39)] + [(39, "refused")])
     failures.extend(f"schema: {e.message}" for r in piped for e in SCHEMA.iter_errors(r))
 
     # A record that cannot be written whole (a file-size limit) is cut off again: only whole lines.

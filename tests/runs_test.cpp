@@ -635,6 +635,14 @@ TEST(Runs, CardsCountIsHeldAgainstTheHost) {
   EXPECT_EQ(all.status, 0) << all.out;
   for (int k = 0; k < 3; ++k)
     EXPECT_TRUE(test::read_file(r.dir.file("c" + std::to_string(k) + ".bin")) == programmed(r.data));
+  // A fourth card that the revision gate refuses: the three are current, the run is not.
+  const std::vector<uint8_t> three = test::read_file(r.dir.file("card.ini"));
+  test::write_text(r.dir.file("four.ini"), std::string(three.begin(), three.end()) +
+                                               "[card]\nboard_type = 8\nlogic_revision = 0x10\n");
+  const test::run_result gated = test::run_sorvel(r.dir.path(), {"+all", "b.bit"}, "four.ini");
+  EXPECT_EQ(gated.out.substr(gated.out.find("    3  ")),
+            "    3  Perinel       refused: This utility requires Halcyra Bridge revision 01 or later.\n");
+  EXPECT_EQ(gated.status, test::FAILED_STATUS);
 }
 
 // +fast through the Flash's write buffer: the query, then 24 bytes in one

@@ -140,7 +140,7 @@ bool take_flock(host_lock *lock, long *holder) {
     const int fd = static_cast<int>(lock->handle);
     if (fd < 0) return false;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      *holder = flock_holder(fd);
+      if (holder != nullptr) *holder = flock_holder(fd);
       return false;
     }
     struct stat named;
@@ -161,24 +161,22 @@ bool platform_open_host_lock(host_lock *lock, std::string *reason) {
 }
 
 bool platform_try_host_lock(host_lock *lock, long *holder) {
-  *holder = 0;
+  if (holder != nullptr) *holder = 0;
   if (!take_flock(lock, holder)) return false;
   sockaddr_un address;
   const socklen_t length = socket_address(absolute_path(lock->name), &address);
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0 && listen(fd, 1) == 0) {
+  // Connections to it are never accepted: they only tell a refused run who holds it.
+  if (fd >= 0 && bind(fd, reinterpret_cast<const sockaddr *>(&address), length) == 0 &&
+      listen(fd, SOMAXCONN) == 0) {
     lock->guard = fd;
-    lock->held = true;
     return true;
   }
   const bool taken = errno == EADDRINUSE;
   if (fd >= 0) close(fd);
-  if (!taken) {  // no socket to be had (no permission to make one): the flock is the lock
-    lock->held = true;
-    return true;
-  }
+  if (!taken) return true;  // no socket to be had (no permission to make one): the flock is the lock
   (void)flock(static_cast<int>(lock->handle), LOCK_UN);
-  *holder = socket_holder(address, length);
+  if (holder != nullptr) *holder = socket_holder(address, length);
   return false;
 }
 
@@ -186,5 +184,4 @@ void platform_close_host_lock(host_lock *lock) {
   if (lock->guard >= 0) close(static_cast<int>(lock->guard));
   if (lock->handle >= 0) close(static_cast<int>(lock->handle));  // the flock goes with it
   lock->guard = lock->handle = -1;
-  lock->held = false;
 }

@@ -97,12 +97,12 @@ struct host_lock {
   intptr_t handle = -1;
   intptr_t guard = -1;     // POSIX: the listening socket
   file_identity identity;  // POSIX: the lock file, as opened
-  bool held = false;
+  bool held = false;       // Windows: the mutex is owned, and released at the close
 };
 // Opens the lock (never creating over another's file); false with the reason.
 bool platform_open_host_lock(host_lock *lock, std::string *reason);
 // Takes it without waiting; false when another process holds it, whose ID
-// is then in *holder (0 where the system cannot tell).
+// is then in *holder unless that is null (0 where the system cannot tell).
 bool platform_try_host_lock(host_lock *lock, long *holder);
 void platform_close_host_lock(host_lock *lock);
 

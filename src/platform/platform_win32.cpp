@@ -325,7 +325,7 @@ bool platform_open_host_lock(host_lock *lock, std::string *reason) {
 bool platform_try_host_lock(host_lock *lock, long *holder) {
   const DWORD got = WaitForSingleObject(reinterpret_cast<HANDLE>(lock->handle), 0);
   lock->held = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
-  *holder = 0;  // a mutex does not tell its owner
+  if (holder != nullptr) *holder = 0;  // a mutex does not tell its owner
   return lock->held;
 }
 

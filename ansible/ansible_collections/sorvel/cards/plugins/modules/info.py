@@ -15,7 +15,7 @@ description:
     reads the run's records back. Never changed; failed only when the utility's exit status is other than 0 or 1.
   - Every temporary file is removed however the task ends.
 version_added: 1.0.0
-author: the sorvel developers
+author: The sorvel developers (@sorvel)
 options:
   src:
     description:
@@ -50,9 +50,11 @@ attributes:
     description: The same run, which writes nothing.
   diff_mode:
     support: none
+    description: A listing changes nothing.
   platform:
     support: full
     platforms: posix, windows
+    description: Linux hosts through a POSIX shell, Windows hosts through PowerShell or cmd.
 notes:
   - Windows is told apart by the connection's shell plugin (PowerShell or cmd). Become is not applied there.
   - O(src) and every argument are quoted by the target shell's own rules; on Windows an argument that holds a

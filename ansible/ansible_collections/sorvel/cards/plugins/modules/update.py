@@ -17,7 +17,7 @@ description:
     rewritten.
   - Every temporary file is removed however the task ends.
 version_added: 1.0.0
-author: the sorvel developers
+author: The sorvel developers (@sorvel)
 options:
   src:
     description:
@@ -60,6 +60,7 @@ attributes:
   platform:
     support: full
     platforms: posix, windows
+    description: Linux hosts through a POSIX shell, Windows hosts through PowerShell or cmd.
 notes:
   - Windows is told apart by the connection's shell plugin (PowerShell or cmd). Become is not applied there.
   - O(src) and every argument are quoted by the target shell's own rules; on Windows an argument that holds a

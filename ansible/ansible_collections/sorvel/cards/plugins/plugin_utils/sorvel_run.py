@@ -291,10 +291,9 @@ class SorvelAction(ActionBase):
         out = verdict(records, ran["rc"], bool(self._task.check_mode), host, expected, ran.get("stdout", ""),
                       self.LISTING)
         out["stdout_lines"] = ran.get("stdout", "").splitlines()
-        if not records and ran["rc"] not in (0, 1):
-            said = (ran.get("stderr", "") + ran.get("stdout", "")).strip().splitlines()
-            out["msg"] = "sorvel did not run on %s (exit status %s)%s" % (host, ran["rc"],
-                                                                           ": " + said[-1] if said else "")
+        said = (ran.get("stderr", "") + ran.get("stdout", "")).strip().splitlines()
+        if not records and ran["rc"] not in (0, 1) and said:
+            out["msg"] += ": " + said[-1]  # why the utility did not start
         return out
 
     def _append_to_log(self, shell, windows, records_path, log):

@@ -15,7 +15,8 @@ cat >"$work/first.ini" <<CARDS
 flash_image = c0.bin
 CARDS
 (cd "$work" && KORVAN_SIM=first.ini SORVEL_LOCK="$work/host.lock" "$build/sorvel" +fast x.bit >/dev/null)
-export ANSIBLE_COLLECTIONS_PATH=$(cd "$collection/../../.." && pwd) ANSIBLE_LOCALHOST_WARNING=false
+ANSIBLE_COLLECTIONS_PATH=$(cd "$collection/../../.." && pwd)
+export ANSIBLE_COLLECTIONS_PATH ANSIBLE_LOCALHOST_WARNING=false
 export ANSIBLE_INVENTORY_UNPARSED_WARNING=false ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3
 play() { ansible-playbook -i localhost, -c local -e "work=$work sorvel=$build/sorvel" "$@"; }
 play "$here/cards.yml"
