@@ -162,14 +162,13 @@ run_result programming_run(const run_request &request, uint8_t **buffer) {
   run_record *record = request.record;
   if (!load_and_clock(request.bitPath, buffer, record) || !identify_flash(record)) return run_result::failed;
   // A compare makes no query, nor does a card that +all leaves alone: asked once it is to be rewritten.
-  record->fast = request.fast && request.write;
-  uint32_t bufferBytes = record->fast && !request.compareFirst ? ask_for_the_buffer() : 0;
+  record->fast = request.fast && request.write && !request.compareFirst;
+  uint32_t bufferBytes = record->fast ? ask_for_the_buffer() : 0;
   if (request.backupPath != nullptr &&
       !timed(record, PHASE_BACKUP, [&] { return back_up_flash(request.backupPath, request.cardName); }))
     return run_result::failed;
   if (!request.write) return compare(*buffer, record);
   if (request.compareFirst) {
-    record->fast = false;
     if (compare_quietly(*buffer, record) == 0) {
       say("The Flash holds %s: left alone\n", request.bitPath);
       record->action = "compare";
