@@ -21,7 +21,7 @@ export ANSIBLE_INVENTORY_UNPARSED_WARNING=false ANSIBLE_PYTHON_INTERPRETER=/usr/
 play() { ansible-playbook -i localhost, -c local -e "work=$work sorvel=$build/sorvel" "$@"; }
 play "$here/cards.yml"
 # A holder of the host lock that is not sorvel: the update is refused, then waits it out.
-flock -x "$work/host.lock" sleep 8 &
+timeout 120 flock -x "$work/host.lock" sh -c "until [ -e '$work/released' ]; do sleep 0.1; done" &
 play "$here/busy.yml"
 wait
 ansible-galaxy collection build "$collection" --output-path "$work" >/dev/null
