@@ -116,13 +116,23 @@ try:
         expect(name, "records", len(got), count)
         check(name, got[-1], expected)
 
-    # A listing with the file: a record for each card, by index; the second card differs.
-    expect("list", "status", sorvel(work, ["/log", "run.log", "+list", "b.bit"], "[card]\nflash_image = other.bin\n"), 1)
+    # A listing with the file: a record for each card, by index; the second card does not open, the third differs
+    # (-1 wins over 1).
+    expect("list", "status", sorvel(work, ["/log", "run.log", "+list", "b.bit"],
+                                    "[card]\nfail = open\n[card]\nflash_image = other.bin\n"), 255)
     got = records(work)
-    for name, record, expected in (("list_0", got[-2], {"card": {"by": "index", "number": 0}, "result": "same"}),
-                                   ("list_1", got[-1], {"card": {"by": "index", "number": 1}, "result": "differs",
-                                                        "exit_status": 1, "bit.sha256": sha256sum(SAMPLE)})):
-        check(name, record, dict(expected, action="compare"))
+    for name, record, expected in (
+            ("list_0", got[-3], {"card": {"by": "index", "number": 0}, "result": "same", "action": "compare"}),
+            ("list_1", got[-2], {"card": {"by": "index", "number": 1}, "result": "failed", "action": "none",
+                                 "exit_status": -1, "error": "*** Failed to open card with index 1: injected failure"}),
+            ("list_2", got[-1], {"card": {"by": "index", "number": 2}, "result": "differs", "action": "compare",
+                                 "exit_status": 1, "bit.sha256": sha256sum(SAMPLE)})):
+        check(name, record, expected)
+    expect("list_unreadable", "status", sorvel(work, ["+list"], "fail = card_info\n"), 255)
+    expect("list_missing_file", "status", sorvel(work, ["/log", "run.log", "+list", "missing.bit"]), 255)
+    check("list_missing_file", records(work)[-1], dict(failed, card={"by": "id", "number": 0}, board_type=None,
+                                                       error="*** Failed to load bitstream missing.bit: "
+                                                             "file cannot be opened"))
 
     # +all +fast: a card that holds the file gets no query; one that does not open, one of another model, one a
     # check refuses each have their record; an interrupt before card 4's erase is told in its lines, its row and

@@ -942,6 +942,7 @@ setpriv --reuid=65534 --regid=65534 --clear-groups "$SORVEL" b.bit >user.txt
 "$SORVEL" /wait 20 b.bit >cut.txt & waiter=$!
 sleep 0.5; kill -TERM $waiter; wait $waiter; echo $? >>statuses
 kill -KILL $holder; wait $holder
+flock $OTHER sleep 2 & sleep 0.5; s b.bit >flocked.txt; wait  # a holder of the flock alone: another container
 s b.bit >freed.txt; rm -f $OTHER
 )");
   shell_run(r, "SORVEL=" SORVEL_EXE " OTHER=/tmp/sorvel-other-user-" + std::to_string(getpid()) +
@@ -953,7 +954,7 @@ s b.bit >freed.txt; rm -f $OTHER
   const std::string first = test::read_lines(r.dir.file("first.pid")).at(0);
   const std::string taken = "*** Another run of sorvel is using a card on this host (process " + first + ")";
   EXPECT_EQ(test::read_lines(r.dir.file("statuses")),
-            (std::vector<std::string>{"255", "0", "0", "0", "143", "0"}));
+            (std::vector<std::string>{"255", "0", "0", "0", "143", "255", "0"}));
   EXPECT_EQ(test::read_lines(r.dir.file("refused.txt")),
             std::vector<std::string>{taken + ": nothing was done"});
   EXPECT_FALSE(std::filesystem::exists(r.dir.file("second.txt")));  // no card call
@@ -968,6 +969,7 @@ s b.bit >freed.txt; rm -f $OTHER
                                  test::read_lines(r.dir.file("holder.pid")).at(0) +
                                  "): waiting up to 20 s\n" + UNTOUCHED);
   EXPECT_EQ(text("freed.txt"), full_run(8));
+  EXPECT_EQ(text("flocked.txt").rfind("*** Another run of sorvel is using a card on this host (process ", 0), 0u);
 }
 
 // A file-size limit is a write error: no file left, nothing erased.
