@@ -129,6 +129,7 @@ try:
                                  "exit_status": 1, "bit.sha256": sha256sum(SAMPLE)})):
         check(name, record, expected)
     expect("list_unreadable", "status", sorvel(work, ["+list"], "fail = card_info\n"), 255)
+    expect("all_no_card", "status", sorvel(work, ["+all", "b.bit"], "fail = open\n[card]\nfail = open\n"), 255)
     expect("list_missing_file", "status", sorvel(work, ["/log", "run.log", "+list", "missing.bit"]), 255)
     check("list_missing_file", records(work)[-1], dict(failed, card={"by": "id", "number": 0}, board_type=None,
                                                        error="*** Failed to load bitstream missing.bit: "

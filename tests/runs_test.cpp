@@ -635,14 +635,21 @@ TEST(Runs, CardsCountIsHeldAgainstTheHost) {
   EXPECT_EQ(all.status, 0) << all.out;
   for (int k = 0; k < 3; ++k)
     EXPECT_TRUE(test::read_file(r.dir.file("c" + std::to_string(k) + ".bin")) == programmed(r.data));
-  // A fourth card that the revision gate refuses: the three are current, the run is not.
+  // A fourth card of another model is no failure; one that the revision gate refuses is.
   const std::vector<uint8_t> three = test::read_file(r.dir.file("card.ini"));
-  test::write_text(r.dir.file("four.ini"), std::string(three.begin(), three.end()) +
-                                               "[card]\nboard_type = 8\nlogic_revision = 0x10\n");
-  const test::run_result gated = test::run_sorvel(r.dir.path(), {"+all", "b.bit"}, "four.ini");
-  EXPECT_EQ(gated.out.substr(gated.out.find("    3  ")),
-            "    3  Perinel       refused: This utility requires Halcyra Bridge revision 01 or later.\n");
-  EXPECT_EQ(gated.status, test::FAILED_STATUS);
+  const struct {
+    const char *card, *row;
+    int status;
+  } fourth[] = {{"board_type = 6\n", "board type 6  skipped: neither a Halcyra nor a Perinel", 0},
+                {"board_type = 8\nlogic_revision = 0x10\n",
+                 "Perinel       refused: This utility requires Halcyra Bridge revision 01 or later.",
+                 test::FAILED_STATUS}};
+  for (const auto &c : fourth) {
+    test::write_text(r.dir.file("four.ini"), std::string(three.begin(), three.end()) + "[card]\n" + c.card);
+    const test::run_result four = test::run_sorvel(r.dir.path(), {"+all", "b.bit"}, "four.ini");
+    EXPECT_EQ(four.out.substr(four.out.find("    3  ")), "    3  " + std::string(c.row) + "\n");
+    EXPECT_EQ(four.status, c.status);
+  }
 }
 
 // +fast through the Flash's write buffer: the query, then 24 bytes in one
@@ -943,6 +950,7 @@ setpriv --reuid=65534 --regid=65534 --clear-groups "$SORVEL" b.bit >user.txt
 sleep 0.5; kill -TERM $waiter; wait $waiter; echo $? >>statuses
 kill -KILL $holder; wait $holder
 flock $OTHER sleep 2 & sleep 0.5; s b.bit >flocked.txt; wait  # a holder of the flock alone: another container
+SORVEL_LOCK=$PWD s b.bit >folder.txt
 s b.bit >freed.txt; rm -f $OTHER
 )");
   shell_run(r, "SORVEL=" SORVEL_EXE " OTHER=/tmp/sorvel-other-user-" + std::to_string(getpid()) +
@@ -954,7 +962,7 @@ s b.bit >freed.txt; rm -f $OTHER
   const std::string first = test::read_lines(r.dir.file("first.pid")).at(0);
   const std::string taken = "*** Another run of sorvel is using a card on this host (process " + first + ")";
   EXPECT_EQ(test::read_lines(r.dir.file("statuses")),
-            (std::vector<std::string>{"255", "0", "0", "0", "143", "255", "0"}));
+            (std::vector<std::string>{"255", "0", "0", "0", "143", "255", "255", "0"}));
   EXPECT_EQ(test::read_lines(r.dir.file("refused.txt")),
             std::vector<std::string>{taken + ": nothing was done"});
   EXPECT_FALSE(std::filesystem::exists(r.dir.file("second.txt")));  // no card call
@@ -969,7 +977,9 @@ s b.bit >freed.txt; rm -f $OTHER
                                  test::read_lines(r.dir.file("holder.pid")).at(0) +
                                  "): waiting up to 20 s\n" + UNTOUCHED);
   EXPECT_EQ(text("freed.txt"), full_run(8));
-  EXPECT_EQ(text("flocked.txt").rfind("*** Another run of sorvel is using a card on this host (process ", 0), 0u);
+  EXPECT_EQ(text("folder.txt"), "*** Cannot open the host lock " + r.dir.path() + ": not a regular file\n");
+  EXPECT_EQ(text("flocked.txt").rfind("*** Another run of sorvel is using a card on this host (process ", 0),
+            0u);
 }
 
 // A file-size limit is a write error: no file left, nothing erased.

@@ -350,7 +350,6 @@ bool inventory_holds(card_walk *walk, run_log *log) {
   }
   if (!platform_interrupted()) holds = nothing_past_the_count(walk) && holds;
   walk->index = 0;
-  walk->status = 0;
   if (platform_interrupted()) {
     say_interrupted();
     return false;
