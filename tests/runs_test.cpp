@@ -944,6 +944,7 @@ KORVAN_SIM=third.ini SORVEL_LOCK=$PWD/own.lock s b.bit >beside.txt
 KORVAN_SIM=fourth.ini s /wait 20 b.bit >waited.txt
 wait $first; echo $? >>statuses
 export SORVEL_LOCK=$OTHER KORVAN_SIM=fifth.ini
+umask 077  # the lock file is made readable by every user all the same
 KORVAN_SIM=sixth.ini "$SORVEL" b.bit >/dev/null & holder=$!; echo $holder >holder.pid; sleep 0.5
 setpriv --reuid=65534 --regid=65534 --clear-groups "$SORVEL" b.bit >user.txt
 "$SORVEL" /wait 20 b.bit >cut.txt & waiter=$!
