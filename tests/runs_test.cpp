@@ -870,14 +870,20 @@ TEST(Runs, FifosAreRefusedAtOnce) {
 // library opening a card file that is a FIFO), and the run ends by it.
 TEST(Runs, InterruptEndsACallThatWaits) {
   run r(path::library, "", {"-h"});
-  test::write_text(r.dir.file("cut.sh"),
-                   "mkfifo cards; " SORVEL_EXE
-                   " b.bit & run=$!\n"
-                   "sleep 0.5; kill -TERM $run; (sleep 5; kill -KILL $run) >/dev/null 2>&1 &\n"
-                   "wait $run\n");
-  const test::run_result cut = test::run_program("/bin/sh", r.dir.path(), {"cut.sh"}, "KORVAN_SIM", "cards");
-  EXPECT_EQ(cut.out, "*** Failed to open card with ID 0: card file cards cannot be read\n" + UNTOUCHED);
-  EXPECT_EQ(cut.status, test::TERM_STATUS);
+  const std::pair<std::string, std::string> cases[] = {
+      {"b.bit", "*** Failed to open card with ID 0: card file cards cannot be read\n" + UNTOUCHED},
+      {"/cards 2 +all b.bit", UNTOUCHED}};  // in the inventory of the cards
+  for (const auto &c : cases) {
+    test::write_text(r.dir.file("cut.sh"),
+                     "rm -f cards; mkfifo cards; " SORVEL_EXE " " + c.first +
+                         " & run=$!\n"
+                         "sleep 0.5; kill -TERM $run; (sleep 5; kill -KILL $run) >/dev/null 2>&1 &\n"
+                         "wait $run\n");
+    const test::run_result cut =
+        test::run_program("/bin/sh", r.dir.path(), {"cut.sh"}, "KORVAN_SIM", "cards");
+    EXPECT_EQ(cut.out, c.second) << c.first;
+    EXPECT_EQ(cut.status, test::TERM_STATUS) << c.first;
+  }
 }
 
 // After a rewrite of +all, an interrupt still cuts short the next card's
