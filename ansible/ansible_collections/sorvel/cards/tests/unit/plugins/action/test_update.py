@@ -123,14 +123,17 @@ def test_posix_command_quotes_each_argument_and_sets_the_environment(tmp_path):
 
 def test_windows_script_runs_in_the_bit_folder_and_ends_with_the_exit_status(tmp_path):
     target = Target("powershell", json.dumps(record(0, "same", sha=None)).encode() + b"\n")
-    action = target.action({"src": "D:\\it's here\\x.bit", "remote_src": True, "wait": 5}, {"KORVAN_SIM": "c'd"},
-                           tmp_path)
+    action = target.action({"src": "D:\\it's here\\x.bit", "remote_src": True, "wait": 5,
+                            "log": "D:\\logs\\runs.jsonl"}, {"KORVAN_SIM": "c'd"}, tmp_path)
     out = action.run(task_vars={"inventory_hostname": "h"})
     assert not out["failed"] and target.commands[0][1] is False  # become is not applied there
     assert script_of(target.commands[0][0]).splitlines()[1:] == [
         "Set-Location -LiteralPath 'D:\\it''s here'", "$env:KORVAN_SIM = 'c''d'",
         "& 'sorvel.exe' '/log' 'C:\\Temp\\a b\\sorvel-records.jsonl' '/wait' '5' '+all' './x.bit'",
         "exit $LASTEXITCODE"]
+    append = script_of(target.commands[1][0])  # under the utility's lock on the whole file, written through it
+    assert "[IO.File]::Open('D:\\logs\\runs.jsonl', 'OpenOrCreate', 'ReadWrite', 'ReadWrite')" in append
+    assert "$log.Lock(0, [long]::MaxValue)" in append and "$log.Flush($true)" in append
 
 
 def test_windows_refuses_a_quote_or_a_trailing_backslash(tmp_path):
