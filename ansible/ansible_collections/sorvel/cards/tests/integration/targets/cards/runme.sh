@@ -1,8 +1,6 @@
 #!/usr/bin/env bash
-# The collection against the Linux build of sorvel and a simulated host of
-# four cards, through ansible-playbook on localhost; then built, installed
-# into a folder of its own and run from there once.
-#     runme.sh BUILD_DIR   (the folder of sorvel, libkorvan.so and sample.bit)
+# The collection run by ansible-playbook against this build (BUILD_DIR: sorvel, libkorvan.so, sample.bit) and a
+# simulated host of four cards; then built, installed into a folder of its own and run from there once.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)

@@ -1,8 +1,7 @@
 # -*- coding: utf-8 -*-
 # Copyright: the sorvel developers
 # GNU General Public License v3.0+ (see https://www.gnu.org/licenses/gpl-3.0.txt)
-"""The update and info tasks: their verdicts from records and exit statuses, and the exact command or script
-each target shell gets (the engine's own shell plugins, the transport faked)."""
+"""The tasks' verdicts from records and exit statuses; each target shell's exact command (the transport faked)."""
 
 from __future__ import absolute_import, division, print_function
 
@@ -61,9 +60,8 @@ def test_verdict_from_records_and_exit_status(records, rc, check, counts, change
 
 
 def test_listing_is_never_changed_and_fails_only_by_its_exit_status():
-    assert verdict([record(0, "differs"), record(1, "refused", "none")], 1, False, "h", listing=True)[
-        "changed"] is False
-    assert verdict([record(0, "refused", "none")], 0, False, "h", listing=True)["failed"] is False
+    listed = verdict([record(0, "differs"), record(1, "refused", "none")], 1, False, "h", listing=True)
+    assert (listed["changed"], listed["failed"]) == (False, False)
 
 
 @pytest.mark.parametrize("version,text", [(2, "writes records of version 2"), (None, "is older than this collection")])
