@@ -29,8 +29,8 @@ bool take_host_lock(uint32_t waitSeconds, host_lock *lock) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(waitSeconds);
     while (!platform_interrupted() && std::chrono::steady_clock::now() < end) {
       platform_sleep_ms(WAIT_STEP_MS);
-      if (platform_try_host_lock(lock, nullptr))
-        return true;  // the holder asked once: each ask queues a connection
+      // The holder is asked once only: each ask queues a connection on its socket.
+      if (platform_try_host_lock(lock, nullptr)) return true;
     }
     if (platform_interrupted()) return false;  // the run ends as an interrupt before the erase
   }

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform.h"
+#include "posix_identity.h"
 #include "record/sha256.h"
 
 namespace {
@@ -33,14 +34,6 @@ std::string host_lock_name() {
   struct stat info;
   return stat("/run/lock", &info) == 0 && S_ISDIR(info.st_mode) ? "/run/lock/sorvel.lock"
                                                                 : "/tmp/sorvel.lock";
-}
-
-file_identity identity_of(const struct stat &info) {
-  file_identity id;
-  id.known = true;
-  id.volume = static_cast<uint64_t>(info.st_dev);
-  id.index = static_cast<uint64_t>(info.st_ino);
-  return id;
 }
 
 // An existing lock file is opened without O_CREAT: a sticky folder may

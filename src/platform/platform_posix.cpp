@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "posix_identity.h"
 
 void platform_sleep_ms(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -138,18 +139,6 @@ bool platform_claim_name(const char *from, const char *to, std::string *reason) 
 }
 
 void platform_remove(const char *path) { (void)unlink(path); }
-
-namespace {
-
-file_identity identity_of(const struct stat &info) {
-  file_identity id;
-  id.known = true;
-  id.volume = static_cast<uint64_t>(info.st_dev);
-  id.index = static_cast<uint64_t>(info.st_ino);
-  return id;
-}
-
-}  // namespace
 
 std::string platform_folder_of(const char *path) {
   const std::string whole = path;
